@@ -1,0 +1,55 @@
+// The game log: each message is flushed the moment it is written, so the file
+// on disk holds everything up to a crash or a kill.
+#include "log.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "tile.h"
+
+void openLog(const char *path)
+{
+  logfile = std::fopen(path, "w");
+  if (logfile == nullptr) {
+    // Without a log the game still runs; its messages go to the terminal instead.
+    std::fprintf(stderr, "Cannot create %s (%s); logging to standard error\n", path,
+                 std::strerror(errno));
+    logfile = stderr;
+  }
+}
+
+void writeToLog(const char *format, ...)
+{
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(logfile, format, args);
+  va_end(args);
+  std::fflush(logfile);
+}
+
+void recordError(const char *format, ...)
+{
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(logfile, format, args);
+  va_end(args);
+  std::fputc('\n', logfile);
+  std::fflush(logfile);
+  // A user who started the game from a terminal sees why it stopped.
+  if (logfile != stderr) {
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+  }
+  endGame();
+  std::exit(EXIT_FAILURE);
+}
+
+void closeLog()
+{
+  if (logfile != nullptr && logfile != stderr)
+    std::fclose(logfile);
+  logfile = nullptr;
+}

@@ -1,0 +1,11 @@
+// The game log: a plain text file that every start-up and shutdown stage writes to.
+#pragma once
+
+// Creates (or empties) the log file; if it cannot be created, the log goes to standard error.
+void openLog(const char *path);
+// Writes one printf-style message to the log and flushes it.
+void writeToLog(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Logs a failed start-up step, shuts the game down and exits with status 1.
+[[noreturn]] void recordError(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Flushes and closes the log.
+void closeLog();
