@@ -14,7 +14,7 @@ start_xvfb
 ../build/quarrow 2>/dev/null &
 game=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quarrow$' | head -n 1)
-sleep 1
+sleep 2
 import -window "$window" screenshot.png
 xdotool windowfocus --sync "$window" key Escape
 wait "$game" && status=0 || status=$?

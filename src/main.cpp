@@ -4,6 +4,7 @@
 int main()
 {
   initGame();
+  mainLoop();
   endGame();
   return 0;
 }

@@ -14,7 +14,7 @@ BITMAP *mapbitmap = nullptr;
 BITMAP *page1 = nullptr;
 BITMAP *page2 = nullptr;
 BITMAP *activepage = nullptr;
-decltype(camera) camera = {0, 0};
+Camera camera = {0, 0};
 FILE *logfile = nullptr;
 FILE *mapfile = nullptr;
 

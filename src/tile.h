@@ -32,10 +32,12 @@ extern BITMAP *mapbitmap;
 extern BITMAP *page1, *page2;
 // The page that the next frame is drawn into (page1 or page2).
 extern BITMAP *activepage;
-// Pixel of mapbitmap shown at the window's top-left corner.
-extern struct {
+// Pixel of mapbitmap shown at the window's top-left corner. The type is named
+// only so that every module can share the variable.
+struct Camera {
   std::int32_t x, y;
-} camera;
+};
+extern Camera camera;
 // The open log ("gamelog.txt"), or standard error when it could not be created.
 extern FILE *logfile;
 // The map file while loadMap reads it.

@@ -8,10 +8,10 @@ TEST(Startup, NormalRunWritesTheWholeLogAndTheNextRunReplacesIt)
 {
   Scratch s;
   const std::string expected = normalLog(readFile(s.dir / "map.txt").size());
-  ASSERT_EQ(Game(s.dir).wait(), 0);
+  ASSERT_EQ(Game(s.dir).quit(), 0);
   EXPECT_EQ(s.log(), expected);
   writeFile(s.dir / "gamelog.txt", std::string(100000, 'x'));
-  ASSERT_EQ(Game(s.dir).wait(), 0);
+  ASSERT_EQ(Game(s.dir).quit(), 0);
   EXPECT_EQ(s.log(), expected);
 }
 
@@ -65,11 +65,13 @@ TEST(Startup, EachFailedStepIsLoggedAndEndsWithStatusOne)
   }
 }
 
-TEST(Startup, MissingMapIsReportedAndTheGameRunsOn)
+TEST(Startup, MissingMapIsReportedAndEveryCellShowsTileZero)
 {
   Scratch s;
   fs::remove(s.dir / "map.txt");
-  EXPECT_EQ(Game(s.dir).wait(), 0);
+  Game game(s.dir);
+  EXPECT_TRUE(showsSoon(game.window(), composeMap(s.dir, std::string(600, '\0')), 0, 0));
+  EXPECT_EQ(game.quit(), 0);
   EXPECT_EQ(s.log(), normalLog(-1));
   EXPECT_NE(s.output().find("Map failed to load!"), std::string::npos);
 }
@@ -78,9 +80,31 @@ TEST(Startup, LogThatCannotBeCreatedGoesToStandardError)
 {
   Scratch s;
   fs::create_directory(s.dir / "gamelog.txt");
-  EXPECT_EQ(Game(s.dir).wait(), 0);
+  EXPECT_EQ(Game(s.dir).quit(), 0);
   const std::string out = s.output(), full = normalLog(readFile(s.dir / "map.txt").size());
   EXPECT_NE(out.find("Cannot create gamelog.txt"), std::string::npos);
   EXPECT_NE(out.find(banner + gfxLines), std::string::npos);
   EXPECT_NE(out.find(full.substr(full.find(partsLine))), std::string::npos);
+}
+
+TEST(View, ShowsTheMapAndScrollsToEveryEdgeAtThreePixelsATick)
+{
+  Scratch s;
+  const Image map = composeMap(s.dir, readFile(s.dir / "map.txt"));
+  Game game(s.dir);
+  const unsigned long window = game.window();
+  ASSERT_NE(window, 0u);
+  EXPECT_TRUE(showsSoon(window, map, 0, 0));
+  // 720 pixels down take four seconds at 180 a second.
+  game.keys("keydown Right keydown Down sleep 5 keyup Right keyup Down");
+  EXPECT_TRUE(showsSoon(window, map, 560, 720));
+  game.keys("keydown Left keydown Up sleep 5 keyup Left keyup Up");
+  EXPECT_TRUE(showsSoon(window, map, 0, 0));
+  game.keys("keydown Right sleep 1 keyup Right sleep 0.2");
+  const auto [x, y] = findCamera(grab(window), map);
+  EXPECT_EQ(y, 0);
+  EXPECT_EQ(x % 3, 0);
+  EXPECT_NEAR(x, 180, 45);
+  EXPECT_EQ(game.quit(), 0);
+  EXPECT_EQ(s.log(), normalLog(readFile(s.dir / "map.txt").size()));
 }
