@@ -96,8 +96,8 @@ static double timeStartup(Display *display, double &ms)
     usleep(500);
   }
   ms = since(start) * 1000;
-  const std::string quit = "xdotool windowfocus --sync " + std::to_string(window) +
-                           " keydown Escape sleep 0.3 keyup Escape";
+  const std::string quit =
+      "xdotool windowfocus --sync " + std::to_string(window) + " keydown Escape sleep 0.3 keyup Escape";
   if (std::system(quit.c_str()) != 0)
     kill(pid, SIGKILL);
   int status;
@@ -194,8 +194,7 @@ int main()
   barePages[1] = create_bitmap(SCREEN_W, SCREEN_H);
   double frameUs, bareUs;
   timeFrames(gameFrame, bareFrame, frameUs, bareUs);
-  std::printf("frame_us: %.1f\nbare_frame_us: %.1f\nframe_ratio: %.3f\n", frameUs, bareUs,
-              frameUs / bareUs);
+  std::printf("frame_us: %.1f\nbare_frame_us: %.1f\nframe_ratio: %.3f\n", frameUs, bareUs, frameUs / bareUs);
   std::fflush(stdout);
 
   double ticksPerSecond = 0;

@@ -14,8 +14,7 @@ void openLog(const char *path)
   logfile = std::fopen(path, "w");
   if (logfile == nullptr) {
     // Without a log the game still runs; its messages go to the terminal instead.
-    std::fprintf(stderr, "Cannot create %s (%s); logging to standard error\n", path,
-                 std::strerror(errno));
+    std::fprintf(stderr, "Cannot create %s (%s); logging to standard error\n", path, std::strerror(errno));
     logfile = stderr;
   }
 }

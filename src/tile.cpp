@@ -75,8 +75,7 @@ void initGame()
   if (allegro_init() != 0)
     recordError("Error initializing Allegro | allegro_init(...)\n");
 
-  writeToLog("Initalizing Graphics Mode\n%i X %i X %i bit\n", screenWidth, screenHeight,
-             colorDepth);
+  writeToLog("Initalizing Graphics Mode\n%i X %i X %i bit\n", screenWidth, screenHeight, colorDepth);
   set_color_depth(colorDepth);
   if (set_gfx_mode(GFX_AUTODETECT_WINDOWED, screenWidth, screenHeight, 0, 0) != 0)
     recordError("Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n");
@@ -226,8 +225,7 @@ void createMap()
   // The library clips each copy, so an index outside the sheet paints only what lies inside it.
   for (int x = 0; x < mapCells; x++)
     for (int y = 0; y < mapCells; y++)
-      blit(tiles, mapbitmap, tileSize * map[x][y], 0, tileSize * x, tileSize * y, tileSize,
-           tileSize);
+      blit(tiles, mapbitmap, tileSize * map[x][y], 0, tileSize * x, tileSize * y, tileSize, tileSize);
 }
 
 void randomizeMap()
