@@ -2,6 +2,7 @@
 // camera, and the map that is read from "map.txt" and painted once at start-up.
 #include "tile.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 
@@ -74,6 +75,10 @@ void initGame()
   // Every other library call crashes when the library could not start (no display).
   if (allegro_init() != 0)
     recordError("Error initializing Allegro | allegro_init(...)\n");
+  // The library turns these into an abort and a core dump; a request to stop just ends the
+  // game, and the log already holds every message written so far.
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGINT, SIG_DFL);
 
   writeToLog("Initalizing Graphics Mode\n%i X %i X %i bit\n", screenWidth, screenHeight, colorDepth);
   set_color_depth(colorDepth);
