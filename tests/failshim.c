@@ -30,3 +30,12 @@ BITMAP *create_bitmap(int w, int h)
     return NULL;
   return REAL(create_bitmap, BITMAP * (*)(int, int))(w, h);
 }
+
+/* What allegro_init() calls. */
+int _install_allegro_version_check(int system_id, int *errno_ptr, int (*atexit_ptr)(void (*)(void)), int version)
+{
+  return FAILING("allegro_init")
+             ? -1
+             : REAL(_install_allegro_version_check,
+                    int (*)(int, int *, int (*)(void (*)(void)), int))(system_id, errno_ptr, atexit_ptr, version);
+}

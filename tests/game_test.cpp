@@ -5,8 +5,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
+
+namespace fs = std::filesystem;
 
 // Runs a shell command and returns what it printed.
 static std::string shell(const std::string &command)
@@ -23,7 +29,7 @@ static std::string shell(const std::string &command)
 // has run there, with env(1) arguments `env`. PATH holds no xmessage, so the library prints its
 // message box instead of waiting for a click. A game still running after a minute is killed.
 struct Game {
-  std::string dir = mkdtemp((std::filesystem::temp_directory_path() / "quarrow-XXXXXX").string().data());
+  std::string dir = mkdtemp((fs::temp_directory_path() / "quarrow-XXXXXX").string().data());
   std::string window;
   explicit Game(const std::string &setup = ":", const std::string &env = "")
   {
@@ -32,7 +38,7 @@ struct Game {
                  " PATH=/nonexistent /usr/bin/timeout -s KILL 60 " QUARROW_EXE " >output.txt 2>&1; echo $? >status) &")
                     .c_str());
   }
-  ~Game() { std::filesystem::remove_all(dir); }
+  ~Game() { fs::remove_all(dir); }
   std::string read(const char *file) const { return shell("cat " + dir + "/" + file + " 2>/dev/null"); }
   // The window's 640 x 480 pixels as RGB bytes, once the first frame is in it (keys reach the
   // game only from then on); none when no frame came within ten seconds.
@@ -90,7 +96,12 @@ static std::string normalLog(long chars)
 static std::string composeMap(const std::string &text)
 {
   const std::string bmp = shell("cat " DATA_DIR "/untitled.bmp");
-  const int width = *reinterpret_cast<const std::int32_t *>(&bmp[18]), start = bmp[10];
+  auto field = [&](int at) {
+    std::int32_t value;
+    std::memcpy(&value, &bmp[at], sizeof value);
+    return value;
+  };
+  const int width = field(18), start = field(10);
   std::string image;
   for (int y = 0; y < 1200; y++)
     for (int x = 0; x < 1200; x++) {
@@ -147,23 +158,38 @@ TEST(Game, EveryMapFileAndFailedStartUpStepGivesItsLogStatusAndView)
 {
   std::string unbroken = dataMap;
   unbroken.erase(std::remove(unbroken.begin(), unbroken.end(), '\n'), unbroken.end());
+  // A mebibyte of noise: every byte is a character, but each CR LF pair is one.
+  std::string noise;
+  std::mt19937 random(2006);
+  for (int i = 0; i < 1 << 20; i++)
+    noise += static_cast<char>(random());
+  long noiseChars = noise.size();
+  for (size_t at = 0; (at = noise.find("\r\n", at)) != std::string::npos; at += 2)
+    noiseChars--;
+  const std::string noisePath = fs::temp_directory_path() / "quarrow-noise";
+  std::ofstream(noisePath, std::ios::binary) << noise;
   const std::string shim = std::string("LD_PRELOAD=") + FAILSHIM + " QUARROW_FAIL=",
                     sheet = "untitled.bmp | load_bitmap";
   struct Start {
     std::string setup, env;
     int status;
     std::string log, said;      // the whole log, and a text the game must print
-    const char *view = nullptr; // map text whose view the window must show before Escape; none: no window
+    const char *view = nullptr; // map text whose view the window must show
   } starts[] = {
       {"sed -i 's/$/\\r/' map.txt", "", 0, normalLog(600), "", dataMap.c_str()}, // CR LF is one line end
       {"head -6 map.txt >>map.txt", "", 0, normalLog(750), "", dataMap.c_str()}, // surplus lines: read, not stored
       {"tr -d '\\n' <map.txt >m && mv m map.txt", "", 0, normalLog(576), "", unbroken.c_str()},
       {": >map.txt", "", 0, normalLog(0), "", ""},
       {"rm map.txt", "", 0, normalLog(-1), "Map failed to load!", ""},
+      {"rm map.txt && mkdir map.txt", "", 0, normalLog(0), "", ""}, // reads as empty
+      {"cp " + noisePath + " map.txt", "", 0, normalLog(noiseChars), ""},
+      {"head -c 20000 untitled.bmp >t && mv t untitled.bmp", "", 0, normalLog(600), ""}, // the rest is unpainted
       {"mkdir gamelog.txt", "", 0, "", normalLog(600).substr(partsLines.size() - 29), dataMap.c_str()},
       {":", "-u DISPLAY", 1, banner, "Error initializing Allegro | allegro_init(...)\n"},
+      {":", shim + "allegro_init", 1, banner, "Error initializing Allegro | allegro_init(...)\n"},
       {":", shim + "set_gfx_mode", 1, gfxLines, "Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n"},
       {": >untitled.bmp", "", 1, gfxLines, "Error loading tile sheet " + sheet + "(...)\n"},
+      {"rm untitled.bmp && mkdir untitled.bmp", "", 1, gfxLines, "Error loading tile sheet " + sheet + "(...)\n"},
       {"echo not an image >untitled.bmp", "", 1, gfxLines, "Error loading tile sheet " + sheet + "(...)\n"},
       {":", shim + "create_bitmap:map", 1, gfxLines, "Error creating map image | create_bitmap(...)\n"},
       {":", shim + "create_bitmap:page", 1, gfxLines, "Error creating video pages | create_bitmap(...)\n"},
@@ -172,14 +198,23 @@ TEST(Game, EveryMapFileAndFailedStartUpStepGivesItsLogStatusAndView)
        "Error initializing keyboard for allegro | install_keyboard(...)\n\n"},
   };
   for (Start &start : starts) {
-    // A failed step logs its message, an empty line and the shutdown.
+    // A failed step logs its message, an empty line and the shutdown; a game that starts runs until Escape.
     start.log += start.status ? start.said + "\n" + shutdownLines : "";
     Game game(start.setup, start.env);
     if (start.view) {
       EXPECT_TRUE(showsSoon(game, composeMap(start.view), 0, 0)) << start.setup;
     }
-    EXPECT_EQ(start.view ? game.quit() : game.wait(), start.status) << start.setup << start.env;
+    EXPECT_EQ(start.status == 0 ? game.quit() : game.wait(), start.status) << start.setup << start.env;
     EXPECT_EQ(game.read("gamelog.txt"), start.log) << start.setup << start.env;
     EXPECT_NE(game.read("output.txt").find(start.said), std::string::npos) << start.setup << start.env;
   }
+}
+
+TEST(Game, KilledWhileRunningLeavesEveryMessageSoFarInTheLog)
+{
+  Game game;
+  ASSERT_FALSE(game.frame().empty());
+  shell("pkill -TERM -x quarrow");
+  EXPECT_EQ(game.wait(), 128 + SIGTERM);
+  EXPECT_EQ(game.read("gamelog.txt"), normalLog(600).substr(0, normalLog(600).size() - shutdownLines.size()));
 }

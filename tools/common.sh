@@ -18,6 +18,9 @@ install_packages() {
 GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev allegro4-doc libgtest-dev libx11-dev
   xvfb xdotool imagemagick x11-utils)
 
+# What the tests need besides: the sanitizer and fuzzer build, and memcheck.
+TEST_PACKAGES=(clang libclang-rt-14-dev valgrind)
+
 # Configures and builds into the directory given, with any further CMake options.
 build() {
   local dir=$1
