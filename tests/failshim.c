@@ -1,5 +1,5 @@
-/* Preloaded into the game by the tests: makes the one library call that
-   QUARROW_FAIL names fail, as it would on a machine without that device. */
+// Preloaded into the game by the tests: makes the one library call that
+// QUARROW_FAIL names fail, as it would on a machine without that device.
 #define _GNU_SOURCE
 #include <allegro.h>
 #include <dlfcn.h>
@@ -23,7 +23,7 @@ int install_keyboard(void)
   return FAILING("install_keyboard") ? -1 : REAL(install_keyboard, int (*)(void))();
 }
 
-/* Bitmaps fail only at the sizes the game asks for: the library makes its own too. */
+// Bitmaps fail only at the sizes the game asks for: the library makes its own too.
 BITMAP *create_bitmap(int w, int h)
 {
   if ((FAILING("create_bitmap:map") && w == 1200) || (FAILING("create_bitmap:page") && w == 640))
@@ -31,7 +31,7 @@ BITMAP *create_bitmap(int w, int h)
   return REAL(create_bitmap, BITMAP * (*)(int, int))(w, h);
 }
 
-/* What allegro_init() calls. */
+// What allegro_init() calls.
 int _install_allegro_version_check(int system_id, int *errno_ptr, int (*atexit_ptr)(void (*)(void)), int version)
 {
   return FAILING("allegro_init")

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -158,14 +159,12 @@ TEST(Game, EveryMapFileAndFailedStartUpStepGivesItsLogStatusAndView)
 {
   std::string unbroken = dataMap;
   unbroken.erase(std::remove(unbroken.begin(), unbroken.end(), '\n'), unbroken.end());
-  // A mebibyte of noise: every byte is a character, but each CR LF pair is one.
-  std::string noise;
-  std::mt19937 random(2006);
-  for (int i = 0; i < 1 << 20; i++)
-    noise += static_cast<char>(random());
+  // A mebibyte of noise: each byte is one character, and so is each CR LF pair.
+  std::string noise(1 << 20, '\0');
+  std::generate(noise.begin(), noise.end(), std::mt19937(2006));
   long noiseChars = noise.size();
-  for (size_t at = 0; (at = noise.find("\r\n", at)) != std::string::npos; at += 2)
-    noiseChars--;
+  for (size_t i = 1; i < noise.size(); i++)
+    noiseChars -= noise[i - 1] == '\r' && noise[i] == '\n';
   const std::string noisePath = fs::temp_directory_path() / "quarrow-noise";
   std::ofstream(noisePath, std::ios::binary) << noise;
   const std::string shim = std::string("LD_PRELOAD=") + FAILSHIM + " QUARROW_FAIL=",
@@ -208,6 +207,7 @@ TEST(Game, EveryMapFileAndFailedStartUpStepGivesItsLogStatusAndView)
     EXPECT_EQ(game.read("gamelog.txt"), start.log) << start.setup << start.env;
     EXPECT_NE(game.read("output.txt").find(start.said), std::string::npos) << start.setup << start.env;
   }
+  fs::remove(noisePath);
 }
 
 TEST(Game, KilledWhileRunningLeavesEveryMessageSoFarInTheLog)
