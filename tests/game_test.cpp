@@ -28,7 +28,7 @@ static std::string shell(const std::string &command)
 
 // The game, started in a new directory holding the data files once the shell command `setup`
 // has run there, with env(1) arguments `env`. PATH holds no xmessage, so the library prints its
-// message box instead of waiting for a click. A game still running after a minute is killed.
+// message box instead of waiting for a click. A game still running after two minutes is killed.
 struct Game {
   std::string dir = mkdtemp((fs::temp_directory_path() / "quarrow-XXXXXX").string().data());
   std::string window;
@@ -36,16 +36,16 @@ struct Game {
   {
     shell("cd " + dir + " && cp " DATA_DIR "/map.txt " DATA_DIR "/untitled.bmp . && " + setup);
     std::system(("cd " + dir + " && (env " + env +
-                 " PATH=/nonexistent /usr/bin/timeout -s KILL 60 " QUARROW_EXE " >output.txt 2>&1; echo $? >status) &")
+                 " PATH=/nonexistent /usr/bin/timeout -s KILL 120 " QUARROW_EXE " >output.txt 2>&1; echo $? >status) &")
                     .c_str());
   }
   ~Game() { fs::remove_all(dir); }
   std::string read(const char *file) const { return shell("cat " + dir + "/" + file + " 2>/dev/null"); }
   // The window's 640 x 480 pixels as RGB bytes, once the first frame is in it (keys reach the
-  // game only from then on); none when no frame came within ten seconds.
+  // game only from then on); none when no frame came within 30 seconds (a long map loads slowly).
   std::string frame()
   {
-    for (int i = 0; i < 100; i++, usleep(100000)) {
+    for (int i = 0; i < 300; i++, usleep(100000)) {
       if (window.empty())
         window = shell("xdotool search --onlyvisible --name '^Quarrow$' 2>/dev/null | tr -d '\\n'");
       std::string shot = window.empty() ? "" : shell("import -window " + window + " -depth 8 rgb:- 2>/dev/null");
@@ -62,7 +62,7 @@ struct Game {
   // The exit status (137 when it was killed, -1 when it never ended).
   int wait()
   {
-    for (int i = 0; i < 700 && read("status").empty(); i++)
+    for (int i = 0; i < 1300 && read("status").empty(); i++)
       usleep(100000);
     const std::string status = read("status");
     return status.empty() ? -1 : std::stoi(status);

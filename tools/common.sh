@@ -19,7 +19,7 @@ GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev allegro4-doc libgtest-d
   xvfb xdotool imagemagick x11-utils)
 
 # What the tests need besides: the sanitizer and fuzzer build, and memcheck.
-TEST_PACKAGES=(clang libclang-rt-14-dev valgrind)
+TEST_PACKAGES=(clang libclang-rt-14-dev valgrind procps)
 
 # Configures and builds into the directory given, with any further CMake options.
 build() {
