@@ -3,7 +3,7 @@
 # start, scroll right, Escape. Fails on any memory error, a definite leak, or an unclean end.
 # Usage: valgrind.sh QUARROW_EXECUTABLE DATA_DIRECTORY
 set -uo pipefail
-exe=$1 data=$2
+exe=$(realpath "$1") data=$(realpath "$2")
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cp "$data/map.txt" "$data/untitled.bmp" "$dir"
