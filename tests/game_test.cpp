@@ -41,15 +41,16 @@ struct Game {
   }
   ~Game() { fs::remove_all(dir); }
   std::string read(const char *file) const { return shell("cat " + dir + "/" + file + " 2>/dev/null"); }
-  // The window's 640 x 480 pixels as RGB bytes, once the first frame is in it (keys reach the
-  // game only from then on); none when no frame came within 30 seconds (a long map loads slowly).
+  // The window's 640 x 480 pixels as RGB bytes, once the map is painted and the loop about to
+  // run (keys reach the game only from then on); none when that took over 30 seconds.
   std::string frame()
   {
     for (int i = 0; i < 300; i++, usleep(100000)) {
       if (window.empty())
-        window = shell("xdotool search --onlyvisible --name '^Quarrow$' 2>/dev/null | tr -d '\\n'");
+        window = shell("cd " + dir + " && grep -qs 'Created Map' gamelog.txt output.txt && " +
+                       "xdotool search --onlyvisible --name '^Quarrow$' | tr -d '\\n'");
       std::string shot = window.empty() ? "" : shell("import -window " + window + " -depth 8 rgb:- 2>/dev/null");
-      if (shot.size() == 640 * 480 * 3 && shot.compare(0, 3, "\0\0\0", 3) != 0)
+      if (shot.size() == 640 * 480 * 3)
         return shot;
     }
     return "";
