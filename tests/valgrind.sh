@@ -8,12 +8,18 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cp "$data/map.txt" "$data/untitled.bmp" "$dir"
 cd "$dir"
-timeout -s KILL 300 valgrind --error-exitcode=99 --track-origins=yes --leak-check=full \
+# The loop never yields; without fair scheduling valgrind's serialised threads can starve the
+# library's input thread, and Escape is never seen.
+timeout -s KILL 300 valgrind --fair-sched=yes --error-exitcode=99 --track-origins=yes --leak-check=full \
   --errors-for-leak-kinds=definite --log-file=valgrind.txt "$exe" >output.txt 2>&1 &
 game=$!
-window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Quarrow$' | head -n 1)
-# Under valgrind the keyboard is installed seconds after the window opens.
-sleep 8
+# Keys reach the game once the map is painted; under valgrind that takes seconds.
+for _ in $(seq 1200); do
+  grep -qs "Created Map" gamelog.txt && break
+  sleep 0.1
+done
+window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Quarrow$' | head -n 1)
+sleep 1
 xdotool windowfocus --sync "$window" keydown Right sleep 2 keyup Right keydown Escape sleep 1 keyup Escape
 wait "$game"
 status=$?
