@@ -41,25 +41,22 @@ struct Game {
   }
   ~Game() { fs::remove_all(dir); }
   std::string read(const char *file) const { return shell("cat " + dir + "/" + file + " 2>/dev/null"); }
-  // The window's 640 x 480 pixels as RGB bytes, once the map is painted and the loop about to
-  // run (keys reach the game only from then on); none when that took over 30 seconds.
+  // The window, once the map is painted and the loop about to run (keys reach the game only
+  // from then on); none when that took over 30 seconds.
+  const std::string &ready()
+  {
+    for (int i = 0; i < 300 && window.empty(); i++, usleep(100000))
+      window = shell("cd " + dir + " && grep -qs 'Created Map' gamelog.txt output.txt && " +
+                     "xdotool search --onlyvisible --name '^Quarrow$' | tr -d '\\n'");
+    return window;
+  }
+  // The window's 640 x 480 pixels as RGB bytes (none when there is no window to read).
   std::string frame()
   {
-    for (int i = 0; i < 300; i++, usleep(100000)) {
-      if (window.empty())
-        window = shell("cd " + dir + " && grep -qs 'Created Map' gamelog.txt output.txt && " +
-                       "xdotool search --onlyvisible --name '^Quarrow$' | tr -d '\\n'");
-      std::string shot = window.empty() ? "" : shell("import -window " + window + " -depth 8 rgb:- 2>/dev/null");
-      if (shot.size() == 640 * 480 * 3)
-        return shot;
-    }
-    return "";
+    std::string shot = ready().empty() ? "" : shell("import -window " + window + " -depth 8 rgb:- 2>/dev/null");
+    return shot.size() == 640 * 480 * 3 ? shot : "";
   }
-  void keys(const std::string &commands)
-  {
-    frame();
-    shell("xdotool windowfocus --sync " + window + " " + commands);
-  }
+  void keys(const std::string &commands) { shell("xdotool windowfocus --sync " + ready() + " " + commands); }
   // The exit status (137 when it was killed, -1 when it never ended).
   int wait()
   {
