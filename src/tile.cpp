@@ -375,13 +375,21 @@ void initGame()
   writeToLog("%s\n", allegro_id);
 
   // A crash or a request to stop ends the game at once, as it would without the
-  // library; the log already holds every message written so far.
+  // library; the log already holds every message written so far. A request that
+  // comes while the library starts waits until its handlers are gone: they would
+  // crash before the library is up.
   struct sigaction before[std::size(crashSignals)];
+  sigset_t requests, unblocked;
+  sigemptyset(&requests);
+  for (int request : {SIGTERM, SIGINT, SIGQUIT})
+    sigaddset(&requests, request);
+  sigprocmask(SIG_BLOCK, &requests, &unblocked);
   for (std::size_t i = 0; i < std::size(crashSignals); i++)
     sigaction(crashSignals[i], nullptr, &before[i]);
   const int started = allegro_init();
   for (std::size_t i = 0; i < std::size(crashSignals); i++)
     sigaction(crashSignals[i], &before[i], nullptr);
+  sigprocmask(SIG_SETMASK, &unblocked, nullptr);
   // Every other library call crashes when the library could not start. On X11
   // that means no display, and the library does not say so.
   const char *display = std::getenv("DISPLAY");

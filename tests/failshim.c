@@ -3,6 +3,7 @@
 #define _GNU_SOURCE
 #include <allegro.h>
 #include <dlfcn.h>
+#include <signal.h>
 #include <string.h>
 
 #define FAILING(name) (getenv("QUARROW_FAIL") != NULL && strcmp(getenv("QUARROW_FAIL"), name) == 0)
@@ -38,4 +39,12 @@ int _install_allegro_version_check(int system_id, int *errno_ptr, int (*atexit_p
              ? -1
              : REAL(_install_allegro_version_check,
                     int (*)(int, int *, int (*)(void (*)(void)), int))(system_id, errno_ptr, atexit_ptr, version);
+}
+
+// A request to stop that comes while the library starts: it loads its driver modules then.
+void *dlopen(const char *file, int mode)
+{
+  if (FAILING("term_during_init") && file != NULL && strstr(file, "/alleg-") != NULL)
+    raise(SIGTERM);
+  return REAL(dlopen, void *(*)(const char *, int))(file, mode);
 }

@@ -1,4 +1,12 @@
-# Shared by run.sh and test.sh: installs what is missing, builds, starts a virtual display.
+# Shared by run.sh, test.sh and tools/bench.sh: installs what is missing, starts a virtual display.
+
+# What building and running the game needs, on a machine with no display too.
+GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev xvfb xdotool imagemagick x11-utils)
+# What the tests need besides: GoogleTest, the X-Resource client library, the sheet generator, the
+# sanitizer and fuzzer build, and memcheck.
+TEST_PACKAGES=(libgtest-dev libx11-dev libxres-dev python3 clang libclang-rt-14-dev valgrind)
+# What the benchmark needs besides: its SDL2 peer and the plot.
+BENCH_PACKAGES=(libx11-dev libxres-dev libsdl2-dev gnuplot-nox)
 
 # Installs the Debian packages named that are not installed yet.
 install_packages() {
@@ -14,30 +22,13 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# What building and running the game needs.
-GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev allegro4-doc libgtest-dev libx11-dev
-  xvfb xdotool imagemagick x11-utils)
-
-# What the tests need besides: the sanitizer and fuzzer build, and memcheck.
-TEST_PACKAGES=(clang libclang-rt-14-dev valgrind procps)
-
-# Configures and builds into the directory given, with any further CMake options.
-build() {
-  local dir=$1
-  shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
-}
-
-# Starts Xvfb on a free display, exports DISPLAY, and stops it when the script exits.
+# Starts an Xvfb of its own on a free display, exports DISPLAY, and stops it when the script exits
+# (after running whatever CLEANUP names first).
 start_xvfb() {
-  local fifo
-  fifo=$(mktemp -u)
-  mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+  local fd
+  exec {fd}< <(exec timeout 3600 Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
   XVFB_PID=$!
-  trap 'kill $XVFB_PID 2>/dev/null' EXIT
-  read -r display <"$fifo"
-  rm -f "$fifo"
+  trap 'eval "${CLEANUP:-}" || true; kill $XVFB_PID 2>/dev/null || true' EXIT
+  read -r -t 20 -u "$fd" display || { echo "Xvfb did not start" >&2; exit 1; }
   export DISPLAY=":$display"
 }

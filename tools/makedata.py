@@ -5,11 +5,14 @@ The sheet is a strip of 52 tiles of 50 x 50 pixels. Tile 0, shown everywhere whe
 map.txt is missing, is a loud magenta checker; tiles 1 to 47 are unused and carry a
 dull red hatch; tiles 48 to 51 are the terrains that the map's digits "0" to "3" name.
 Each terrain has noise in every row and column, so that no two camera positions show
-the same view. Run from the project root: python3 tools/makedata.py
+the same view. Run from any directory: python3 tools/makedata.py
 """
 import math
+import os
 import random
 import struct
+
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
 
 TILE = 50
 COUNT = 52
@@ -88,11 +91,11 @@ def write_bmp(path, width, height, pixel):
 def main():
     rows = ISLAND.splitlines()
     assert len(rows) == 24 and all(len(r) == 24 and set(r) <= set("0123") for r in rows)
-    with open("data/map.txt", "w", newline="\n") as f:
+    with open(os.path.join(DATA, "map.txt"), "w", newline="\n") as f:
         f.write(ISLAND)
     rnd = random.Random(2006)
     sheet = [[tile_pixel(x // TILE, x % TILE, y, rnd) for x in range(TILE * COUNT)] for y in range(TILE)]
-    write_bmp("data/untitled.bmp", TILE * COUNT, TILE, lambda x, y: sheet[y][x])
+    write_bmp(os.path.join(DATA, "untitled.bmp"), TILE * COUNT, TILE, lambda x, y: sheet[y][x])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,249 @@
+// What the end-to-end tests drive: the real game in a scratch directory, on a virtual X display of the
+// test process's own, found by its process id; real keys through xdotool and real pixels read back.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XRes.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Starts argv[0] from the PATH in `dir`, with `env` ("NAME=value" sets, "-NAME" unsets), standard input
+// from /dev/null and standard output and error to `output`, plus `keep` as the child's descriptor 3.
+inline pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
+                   const fs::path &dir = ".", const fs::path &output = "/dev/null", int keep = -1)
+{
+  std::vector<std::string> vars;
+  for (char **var = environ; *var; var++)
+    vars.push_back(*var);
+  for (const std::string &change : env) {
+    const bool unset = change[0] == '-';
+    const std::string name = (unset ? change.substr(1) : change.substr(0, change.find('='))) + "=";
+    vars.erase(std::remove_if(vars.begin(), vars.end(), [&](const std::string &var) { return !var.rfind(name, 0); }),
+               vars.end());
+    if (!unset)
+      vars.push_back(change);
+  }
+  std::vector<char *> args, envp;
+  for (const std::string &arg : argv)
+    args.push_back(const_cast<char *>(arg.c_str()));
+  for (const std::string &var : vars)
+    envp.push_back(const_cast<char *>(var.c_str()));
+  args.push_back(nullptr);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  if (keep >= 0)
+    posix_spawn_file_actions_adddup2(&actions, keep, 3);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
+    pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Waits up to `seconds` for a child to end: its exit status, 128 + the signal that ended it, or -1.
+inline int finish(pid_t pid, double seconds)
+{
+  for (const auto end = Clock::now() + std::chrono::duration<double>(seconds); Clock::now() < end;) {
+    int status;
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return -1;
+}
+
+// A regular file's bytes, or "" when it is none or cannot be read.
+inline std::string slurp(const fs::path &path)
+{
+  std::error_code error;
+  if (!fs::is_regular_file(path, error))
+    return "";
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// Runs a tool for at most `seconds` and returns what it printed (standard error included).
+inline std::string run(const std::vector<std::string> &argv, int seconds = 30)
+{
+  std::vector<std::string> bounded = {"timeout", "-k", "5", std::to_string(seconds)};
+  bounded.insert(bounded.end(), argv.begin(), argv.end());
+  char name[] = "/tmp/quarrow-run-XXXXXX";
+  close(mkstemp(name));
+  finish(spawn(bounded, {}, ".", name), seconds + 10);
+  const std::string out = slurp(name);
+  fs::remove(name);
+  return out;
+}
+
+// An Xvfb of this process's own, set as DISPLAY for everything it starts; it ends with the process,
+// and on its own after 15 minutes should the process die first.
+struct Xvfb {
+  pid_t pid = -1;
+  Display *display = nullptr;
+  Xvfb()
+  {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+      throw std::runtime_error("no pipe");
+    pid = spawn({"timeout", "900", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+                ".", "/dev/null", fds[1]);
+    close(fds[1]);
+    // Xvfb writes the number and the line end separately, and fails if the pipe closes in between.
+    std::string number;
+    pollfd ready = {fds[0], POLLIN, 0};
+    for (char c = 0; c != '\n' && poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1;)
+      number += c;
+    setenv("DISPLAY", (":" + number.substr(0, number.size() - 1)).c_str(), 1);
+    close(fds[0]);
+    display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+      throw std::runtime_error("Xvfb did not start");
+    // A window that closes while it is read must not end the test process.
+    XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+  }
+  ~Xvfb()
+  {
+    XCloseDisplay(display);
+    kill(pid, SIGTERM);
+    finish(pid, 10);
+  }
+};
+
+inline Display *xDisplay()
+{
+  static Xvfb server;
+  return server.display;
+}
+
+// The viewable 640 x 480 window of a process, found by its id through the X-Resource extension; 0 if none.
+inline Window windowOf(pid_t pid)
+{
+  Display *x = xDisplay();
+  Window root, parent, *children = nullptr, found = 0;
+  unsigned count = 0;
+  XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count);
+  for (unsigned i = 0; i < count && found == 0; i++) {
+    XResClientIdSpec spec = {children[i], XRES_CLIENT_ID_PID_MASK};
+    long owners = 0;
+    XResClientIdValue *ids = nullptr;
+    XWindowAttributes window;
+    if (XResQueryClientIds(x, 1, &spec, &owners, &ids) != Success)
+      continue;
+    for (long j = 0; j < owners; j++)
+      if (XResGetClientPid(&ids[j]) == pid && XGetWindowAttributes(x, children[i], &window) &&
+          window.map_state == IsViewable && window.width == 640 && window.height == 480)
+        found = children[i];
+    XResClientIdsDestroy(owners, ids);
+  }
+  XFree(children);
+  return found;
+}
+
+// A window's 640 x 480 pixels as RGB bytes, or "" when it cannot be read.
+inline std::string grab(Window window)
+{
+  XImage *image = window ? XGetImage(xDisplay(), window, 0, 0, 640, 480, AllPlanes, ZPixmap) : nullptr;
+  std::string rgb;
+  for (int y = 0; image && y < 480; y++)
+    for (int x = 0; x < 640; x++) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      rgb += {char(pixel >> 16), char(pixel >> 8), char(pixel)};
+    }
+  if (image)
+    XDestroyImage(image);
+  return rgb;
+}
+
+// The game, started in a new directory holding the shipped data files once the shell command `setup`
+// has run there. Its PATH has no xmessage, so the library prints its message box instead of waiting.
+struct Game {
+  fs::path dir;
+  pid_t pid = -1;
+  Window window = 0;
+  int status = -1;
+  explicit Game(const std::string &setup = ":", std::vector<std::string> env = {},
+                std::vector<std::string> argv = {QUARROW_EXE})
+  {
+    char name[] = "/tmp/quarrow-XXXXXX";
+    dir = mkdtemp(name);
+    xDisplay();
+    for (const char *file : {"map.txt", "untitled.bmp"})
+      fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
+    finish(spawn({"timeout", "30", "sh", "-c", setup}, {"FILES=" FILES_DIR}, dir), 40);
+    env.push_back("PATH=/nonexistent");
+    pid = spawn(argv, env, dir, dir / "output.txt");
+    // Should the test itself die, a game left behind ends when it has used five minutes of processor.
+    const rlimit cpu = {300, 300};
+    prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
+  }
+  ~Game()
+  {
+    if (wait(0) < 0) {
+      kill(pid, SIGKILL);
+      finish(pid, 10);
+    }
+    fs::remove_all(dir);
+  }
+  std::string read(const char *file) const { return slurp(dir / file); }
+  // The window, once the map is painted and the loop about to run (keys reach the game only from then on);
+  // 0 when that has not happened within `seconds` or the game has ended.
+  Window ready(double seconds = 30)
+  {
+    for (const auto end = Clock::now() + std::chrono::duration<double>(seconds); !window && Clock::now() < end;) {
+      if (wait(0) >= 0)
+        break;
+      if ((read("gamelog.txt") + read("output.txt")).find("Created Map") != std::string::npos)
+        window = windowOf(pid);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return window;
+  }
+  std::string frame() { return grab(ready()); }
+  // Runs an xdotool command chain with the game's window focused first.
+  void keys(const std::string &chain)
+  {
+    std::vector<std::string> argv = {"xdotool", "windowfocus", "--sync", std::to_string(ready())};
+    std::istringstream words(chain);
+    for (std::string word; words >> word;)
+      argv.push_back(word);
+    run(argv);
+  }
+  // The exit status after at most `seconds` (128 + signal when a signal ended it), or -1.
+  int wait(double seconds = 60)
+  {
+    if (status < 0)
+      status = finish(pid, seconds);
+    return status;
+  }
+  // Holds Escape until the game ends, a few times if need be.
+  int quit()
+  {
+    for (int i = 0; i < 5 && wait(0) < 0 && ready(); i++)
+      keys("keydown Escape sleep 0.3 keyup Escape"), wait(5);
+    return wait();
+  }
+};
