@@ -1,13 +1,83 @@
-// Quarrow end to end: the real executable with real data files, real keys and real pixels (game.h). What it
-// must log and show is worked out from the data files alone; ImageMagick decodes the tile sheets.
+// Quarrow end to end: the real executable in a scratch directory with real data files, on a virtual display
+// of the test process's own, driven with real keys (xdotool) and read back pixel by pixel. What it must log
+// and show is worked out from the data files alone; ImageMagick decodes the tile sheets.
 #include <allegro.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <optional>
-#include <random>
 
-#include "game.h"
+#include "harness.h"
+
+// The game, started in a new directory holding the shipped data files once the shell command `setup`
+// has run there. Its PATH has no xmessage, so the library prints its message box instead of waiting.
+struct Game {
+  fs::path dir;
+  pid_t pid = -1;
+  Window window = 0;
+  int status = -1;
+  explicit Game(const std::string &setup = ":", std::vector<std::string> env = {},
+                std::vector<std::string> argv = {QUARROW_EXE})
+  {
+    char name[] = "/tmp/quarrow-XXXXXX";
+    dir = mkdtemp(name);
+    xDisplay();
+    for (const char *file : {"map.txt", "untitled.bmp"})
+      fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
+    finish(spawn({"timeout", "30", "sh", "-c", setup}, {"FILES=" FILES_DIR}, dir), 40);
+    env.push_back("PATH=/nonexistent");
+    pid = spawn(argv, env, dir, dir / "output.txt");
+    // Should the test itself die, a game left behind ends when it has used five minutes of processor.
+    const rlimit cpu = {300, 300};
+    prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
+  }
+  ~Game()
+  {
+    if (wait(0) < 0) {
+      kill(pid, SIGKILL);
+      finish(pid, 10);
+    }
+    fs::remove_all(dir);
+  }
+  std::string read(const char *file) const { return slurp(dir / file); }
+  // The window, once the map is painted and the loop about to run (keys reach the game only from then on);
+  // 0 when that has not happened within `seconds` or the game has ended.
+  Window ready(double seconds = 30)
+  {
+    for (const auto end = Clock::now() + std::chrono::duration<double>(seconds); !window && Clock::now() < end;) {
+      if (wait(0) >= 0)
+        break;
+      if ((read("gamelog.txt") + read("output.txt")).find("Created Map") != std::string::npos)
+        window = windowOf(pid);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return window;
+  }
+  std::string frame() { return grab(ready()); }
+  // Runs an xdotool command chain with the game's window focused first.
+  void keys(const std::string &chain)
+  {
+    std::vector<std::string> argv = {"xdotool", "windowfocus", "--sync", std::to_string(ready())};
+    std::istringstream words(chain);
+    for (std::string word; words >> word;)
+      argv.push_back(word);
+    run(argv);
+  }
+  // The exit status after at most `seconds` (128 + signal when a signal ended it), or -1.
+  int wait(double seconds = 60)
+  {
+    if (status < 0)
+      status = finish(pid, seconds);
+    return status;
+  }
+  // Holds Escape until the game ends, a few times if need be.
+  int quit()
+  {
+    for (int i = 0; i < 5 && wait(0) < 0 && ready(); i++)
+      keys("keydown Escape sleep 0.3 keyup Escape"), wait(5);
+    return wait();
+  }
+};
 
 const std::string banner = std::string("-Quarrow---------------------Version: 0.1, Started: July 22nd, 2006Created by: "
                                        "Pelmark--------------------Initalizating the Allegro Library") +
@@ -149,6 +219,19 @@ const std::string sheetError = "Error loading tile sheet untitled.bmp | load_bit
 const std::string allTileZero(1, '\0'), few = "map.txt: 24 lines expected, ";
 const std::string shim = std::string("LD_PRELOAD=") + FAILSHIM;
 
+// A start that reaches the loop, with a map file of `chars` characters, and ends with Escape.
+static Start ran(const std::string &name, const std::string &setup, long chars, const std::string &said,
+                 const std::string &view = "")
+{
+  return {name, setup, {}, 0, said, startLog(chars) + shutdownLines, view};
+}
+// A sheet of the tests' own that loads and shows what ImageMagick decodes from `shown` (itself by default).
+static Start valid(const std::string &sheet, const std::string &shown = "")
+{
+  Start start = ran(sheet, "cp \"$FILES/" + sheet + ".bmp\" untitled.bmp", 600, "", dataMap);
+  start.sheet = FILES_DIR "/" + (shown.empty() ? sheet : shown) + ".bmp";
+  return start;
+}
 // A failed start-up step: its message and the shutdown close the log, and the game ends with status 1.
 static Start failed(const std::string &name, const std::string &setup, std::vector<std::string> env,
                     const std::string &logSoFar, const std::string &error, const std::string &why = "")
@@ -162,18 +245,6 @@ static Start refused(const std::string &name, const std::string &setup, const st
 static Start generated(const std::string &sheet, const std::string &why)
 {
   return refused(sheet, "cp \"$FILES/" + sheet + ".bmp\" untitled.bmp", why);
-}
-static Start valid(const std::string &sheet)
-{
-  return {sheet,   "cp \"$FILES/" + sheet + ".bmp\" untitled.bmp",
-          {},      0,
-          "",      startLog(600) + shutdownLines,
-          dataMap, FILES_DIR "/" + sheet + ".bmp"};
-}
-static Start ran(const std::string &name, const std::string &setup, long chars, const std::string &said,
-                 const std::string &view = "")
-{
-  return {name, setup, {}, 0, said, startLog(chars) + shutdownLines, view};
 }
 
 // Characters the map reader sees in a file: every byte, with a CR LF pair as one.
@@ -216,6 +287,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(valid("valid-24bit"), valid("valid-top-down"), valid("valid-32bit-alpha"), valid("valid-16bit-565"),
                     valid("valid-16bit-555"), valid("valid-8bit"), valid("valid-4bit"), valid("valid-1bit"),
                     valid("valid-rle8"), valid("valid-rle4"), valid("valid-os2"), valid("valid-imagemagick"),
+                    valid("short-palette", "short-palette-shown"),
                     refused("Truncated", "head -c 20000 untitled.bmp >t && mv t untitled.bmp",
                             "the file ends 370,054 bytes before its pixels do"),
                     refused("Empty", ": >untitled.bmp", "it is not a BMP file"),

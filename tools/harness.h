@@ -1,5 +1,5 @@
-// What the end-to-end tests drive: the real game in a scratch directory, on a virtual X display of the
-// test process's own, found by its process id; real keys through xdotool and real pixels read back.
+// What the tests and the benchmark share: programs started with a time limit, a virtual X display of the
+// process's own, and a program's window found by its process id and read back pixel by pixel.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -177,73 +177,3 @@ inline std::string grab(Window window)
     XDestroyImage(image);
   return rgb;
 }
-
-// The game, started in a new directory holding the shipped data files once the shell command `setup`
-// has run there. Its PATH has no xmessage, so the library prints its message box instead of waiting.
-struct Game {
-  fs::path dir;
-  pid_t pid = -1;
-  Window window = 0;
-  int status = -1;
-  explicit Game(const std::string &setup = ":", std::vector<std::string> env = {},
-                std::vector<std::string> argv = {QUARROW_EXE})
-  {
-    char name[] = "/tmp/quarrow-XXXXXX";
-    dir = mkdtemp(name);
-    xDisplay();
-    for (const char *file : {"map.txt", "untitled.bmp"})
-      fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
-    finish(spawn({"timeout", "30", "sh", "-c", setup}, {"FILES=" FILES_DIR}, dir), 40);
-    env.push_back("PATH=/nonexistent");
-    pid = spawn(argv, env, dir, dir / "output.txt");
-    // Should the test itself die, a game left behind ends when it has used five minutes of processor.
-    const rlimit cpu = {300, 300};
-    prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
-  }
-  ~Game()
-  {
-    if (wait(0) < 0) {
-      kill(pid, SIGKILL);
-      finish(pid, 10);
-    }
-    fs::remove_all(dir);
-  }
-  std::string read(const char *file) const { return slurp(dir / file); }
-  // The window, once the map is painted and the loop about to run (keys reach the game only from then on);
-  // 0 when that has not happened within `seconds` or the game has ended.
-  Window ready(double seconds = 30)
-  {
-    for (const auto end = Clock::now() + std::chrono::duration<double>(seconds); !window && Clock::now() < end;) {
-      if (wait(0) >= 0)
-        break;
-      if ((read("gamelog.txt") + read("output.txt")).find("Created Map") != std::string::npos)
-        window = windowOf(pid);
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return window;
-  }
-  std::string frame() { return grab(ready()); }
-  // Runs an xdotool command chain with the game's window focused first.
-  void keys(const std::string &chain)
-  {
-    std::vector<std::string> argv = {"xdotool", "windowfocus", "--sync", std::to_string(ready())};
-    std::istringstream words(chain);
-    for (std::string word; words >> word;)
-      argv.push_back(word);
-    run(argv);
-  }
-  // The exit status after at most `seconds` (128 + signal when a signal ended it), or -1.
-  int wait(double seconds = 60)
-  {
-    if (status < 0)
-      status = finish(pid, seconds);
-    return status;
-  }
-  // Holds Escape until the game ends, a few times if need be.
-  int quit()
-  {
-    for (int i = 0; i < 5 && wait(0) < 0 && ready(); i++)
-      keys("keydown Escape sleep 0.3 keyup Escape"), wait(5);
-    return wait();
-  }
-};
