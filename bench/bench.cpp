@@ -1,211 +1,184 @@
-// Quarrow's benchmark, run by hand on an X display (tools/bench.sh starts one).
-// Prints one "name: value" line per figure:
-//   startup_ms     median time from exec of the real game to its first frame on screen
-//   peak_rss_mb    median peak resident memory of those runs
-//   frame_us       time per frame of the game's own drawing (clearScreen, drawMap, showPage)
-//   bare_frame_us  the same work written straight against Allegro, in the same window
-//   frame_ratio    frame_us / bare_frame_us
-//   ticks_per_s    logic ticks the real loop processes per second while an arrow key is held
+// Quarrow's benchmark: the unmodified game measured from outside, beside two references on the same
+// virtual display in the same run, interleaved in rounds: `bare`, the same frame written straight
+// against Allegro, and `sdl`, the same scroller in SDL2 with its software and its default (OpenGL)
+// renderer. A preloaded library (frames.c) stamps every page a program shows. Each program starts,
+// scrolls with Down held for four seconds and quits on Escape. Prints "name: min / median / max" lines
+// (over the rounds) and writes the frame times and their plot into the directory given.
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <thread>
-#include <vector>
+#include <map>
 
-#include "tile.h"
+#include "harness.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+struct Program {
+  std::string name;
+  std::vector<std::string> argv, env;
+};
 
-// Seconds since a time point.
-static double since(Clock::time_point start)
+// What one run of one program gave.
+struct Run {
+  double startupMs = 0, rssMb = 0, fps = 0, ticksPerSecond = 0;
+  std::vector<double> frameUs;
+};
+
+constexpr int rounds = 5;
+constexpr double hold = 4.0;    // seconds Down is held: the view reaches the map's bottom after 4
+constexpr double settle = 0.25; // seconds after the press before anything is counted
+constexpr int grabs = 8;        // frames read back while Down is held, half a second apart
+
+double seconds(Clock::time_point from, Clock::time_point to = Clock::now())
 {
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  return std::chrono::duration<double>(to - from).count();
 }
 
-static double median(std::vector<double> values)
+long long monotonicNs(Clock::time_point at)
+{
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+}
+
+// How many pixels `later` is scrolled down from `earlier`, or -1 if it is not the same view moved down.
+int scrolled(const std::string &earlier, const std::string &later)
+{
+  for (int dy = 0; dy < 240 && earlier.size() == later.size() && !later.empty(); dy++)
+    if (!earlier.compare(dy * 1920, (480 - dy) * 1920, later, 0, (480 - dy) * 1920))
+      return dy;
+  return -1;
+}
+
+Run measure(const Program &program, const fs::path &dir)
+{
+  Run result;
+  const fs::path stamps = dir / (program.name + ".stamps");
+  std::vector<std::string> env = program.env;
+  env.insert(env.end(), {"LD_PRELOAD=" FRAMES_LIB, "QUARROW_FRAMES=" + stamps.string()});
+  const auto start = Clock::now();
+  const pid_t pid = spawn(program.argv, env, dir, dir / (program.name + ".output"));
+  // Started: the window shows its first painted (not black) frame. A window that cannot be read has
+  // been replaced (SDL makes a new one for an OpenGL renderer).
+  Window window = 0;
+  for (std::string pixel; seconds(start) < 30 && (pixel.size() != 3 || pixel == std::string(3, '\0'));) {
+    window = pixel.empty() ? windowOf(pid) : window;
+    pixel = grab(window, 1, 1);
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  result.startupMs = seconds(start) * 1000;
+  if (result.startupMs > 29000)
+    std::fprintf(stderr, "%s showed no frame (window %lu):\n%s\n", program.name.c_str(), window,
+                 slurp(dir / (program.name + ".output")).c_str());
+
+  const std::string id = std::to_string(window);
+  run({"xdotool", "windowfocus", "--sync", id, "keydown", "Down"});
+  const auto pressed = Clock::now();
+  // Frames read back while the key is held, for every program alike; the game's give its tick rate.
+  std::vector<std::pair<double, std::string>> frames;
+  for (int i = 0; i < grabs; i++) {
+    std::this_thread::sleep_until(pressed + std::chrono::duration<double>(settle + 0.5 * i));
+    const auto before = Clock::now();
+    const std::string frame = grab(window);
+    frames.emplace_back((seconds(pressed, before) + seconds(pressed)) / 2, frame);
+  }
+  std::this_thread::sleep_until(pressed + std::chrono::duration<double>(hold));
+  const auto released = Clock::now();
+  run({"xdotool", "keyup", "Down", "keydown", "Escape", "sleep", "0.3", "keyup", "Escape"});
+  rusage usage{};
+  if (finish(pid, 20, &usage) < 0) {
+    kill(pid, SIGKILL);
+    finish(pid, 10);
+    std::fprintf(stderr, "%s did not end on Escape\n", program.name.c_str());
+  }
+  result.rssMb = usage.ru_maxrss / 1024.0;
+
+  int moved = 0;
+  for (int i = 1; i < grabs && moved >= 0; i++) {
+    const int dy = scrolled(frames[i - 1].second, frames[i].second);
+    moved = dy < 0 ? -1 : moved + dy;
+  }
+  result.ticksPerSecond = moved < 0 ? 0 : moved / 3.0 / (frames.back().first - frames.front().first);
+
+  // Frames shown from `settle` after the press until the release.
+  std::ifstream in(stamps);
+  const long long from = monotonicNs(pressed) + static_cast<long long>(settle * 1e9), to = monotonicNs(released);
+  long long previous = 0;
+  int count = 0;
+  for (long long stamp; in >> stamp; previous = stamp)
+    if (stamp >= from && stamp <= to) {
+      count++;
+      if (previous >= from)
+        result.frameUs.push_back((stamp - previous) / 1e3);
+    }
+  result.fps = count / ((to - from) / 1e9);
+  return result;
+}
+
+// "min / median / max" of some values.
+std::string spread(std::vector<double> values, const char *format = "%.1f")
 {
   std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+  char text[128];
+  const std::string three = std::string(format) + " / " + format + " / " + format;
+  std::snprintf(text, sizeof text, three.c_str(), values.front(), values[values.size() / 2], values.back());
+  return text;
 }
 
-// A new directory holding copies of the data files.
-static fs::path scratchDir()
+} // namespace
+
+int main(int argc, char **argv)
 {
-  std::string name = (fs::temp_directory_path() / "quarrow-bench-XXXXXX").string();
-  fs::path dir = mkdtemp(name.data());
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUTPUT_DIRECTORY\n", argv[0]);
+    return 2;
+  }
+  const fs::path out = fs::absolute(argv[1]);
+  xDisplay(); // the virtual display, before any program starts on it
+  fs::create_directories(out);
+  char name[] = "/tmp/quarrow-bench-XXXXXX";
+  const fs::path dir = mkdtemp(name);
   for (const char *file : {"map.txt", "untitled.bmp"})
     fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
-  return dir;
-}
 
-// The top-level window titled "Quarrow", or 0.
-static Window findWindow(Display *display)
-{
-  Window root, parent, *children = nullptr, found = 0;
-  unsigned count = 0;
-  XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
-  for (unsigned i = 0; i < count && found == 0; i++) {
-    char *name = nullptr;
-    if (XFetchName(display, children[i], &name) && name != nullptr && !std::strcmp(name, "Quarrow"))
-      found = children[i];
-    XFree(name);
-  }
-  XFree(children);
-  return found;
-}
-
-// Whether the window's top-left pixel has been drawn (the pages start black).
-static bool drawn(Display *display, Window window)
-{
-  XWindowAttributes attributes;
-  if (!XGetWindowAttributes(display, window, &attributes) || attributes.map_state != IsViewable)
-    return false;
-  XImage *pixel = XGetImage(display, window, 0, 0, 1, 1, AllPlanes, ZPixmap);
-  const bool lit = pixel != nullptr && (XGetPixel(pixel, 0, 0) & 0xFFFFFF) != 0;
-  if (pixel != nullptr)
-    XDestroyImage(pixel);
-  return lit;
-}
-
-// Starts the real game, times exec to first frame, quits it with Escape; returns the peak RSS in
-// MiB.
-static double timeStartup(Display *display, double &ms)
-{
-  const fs::path dir = scratchDir();
-  const Clock::time_point start = Clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) == 0 && freopen("/dev/null", "w", stderr))
-      execl(QUARROW_EXE, "quarrow", nullptr);
-    _exit(127);
-  }
-  Window window = 0;
-  while (since(start) < 20 && !(window != 0 && drawn(display, window))) {
-    window = window != 0 ? window : findWindow(display);
-    usleep(500);
-  }
-  ms = since(start) * 1000;
-  const std::string quit =
-      "xdotool windowfocus --sync " + std::to_string(window) + " keydown Escape sleep 0.3 keyup Escape";
-  if (std::system(quit.c_str()) != 0)
-    kill(pid, SIGKILL);
-  int status;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  fs::remove_all(dir);
-  return usage.ru_maxrss / 1024.0;
-}
-
-// Median microseconds per frame of `frame` and of `bare`, interleaved in rounds.
-static void timeFrames(void (*frame)(), void (*bare)(), double &frameUs, double &bareUs)
-{
-  std::vector<double> game, plain;
-  const int frames = 300;
-  for (int round = 0; round < 21; round++) {
-    for (int pass = 0; pass < 2; pass++) {
-      const bool gameFirst = round % 2 == 0;
-      void (*run)() = (pass == 0) == gameFirst ? frame : bare;
-      const Clock::time_point start = Clock::now();
-      for (int i = 0; i < frames; i++)
-        run();
-      ((run == frame) ? game : plain).push_back(since(start) * 1e6 / frames);
+  const std::vector<Program> programs = {{"game", {QUARROW_EXE}, {}},
+                                         {"bare", {BARE_EXE}, {}},
+                                         {"sdl_software", {SDL_EXE}, {"SDL_RENDER_DRIVER=software"}},
+                                         {"sdl_opengl", {SDL_EXE}, {"SDL_RENDER_DRIVER=opengl"}}};
+  std::map<std::string, std::vector<Run>> runs;
+  for (int round = 0; round < rounds; round++)
+    for (size_t i = 0; i < programs.size(); i++) {
+      const Program &program = programs[(i + round) % programs.size()];
+      runs[program.name].push_back(measure(program, dir));
     }
+
+  auto figure = [&](const std::string &name, auto value, const char *format = "%.1f") {
+    std::vector<double> values;
+    for (int round = 0; round < rounds; round++)
+      values.push_back(value(round));
+    std::printf("%s: %s\n", name.c_str(), spread(values, format).c_str());
+  };
+  std::printf("rounds: %d\n", rounds);
+  for (const Program &program : programs) {
+    const std::vector<Run> &of = runs[program.name];
+    figure(
+        program.name + "_fps", [&](int r) { return of[r].fps; }, "%.0f");
+    figure(program.name + "_frame_us", [&](int r) { return 1e6 / of[r].fps; });
+    figure(program.name + "_startup_ms", [&](int r) { return of[r].startupMs; });
+    figure(program.name + "_peak_rss_mb", [&](int r) { return of[r].rssMb; });
+    std::ofstream times(out / (program.name + ".frame_us"));
+    for (const Run &run : of)
+      for (double us : run.frameUs)
+        times << us << "\n";
   }
-  frameUs = median(game);
-  bareUs = median(plain);
-}
+  for (const char *peer : {"bare", "sdl_software", "sdl_opengl"})
+    figure(
+        std::string("frame_us_game_over_") + peer, [&](int r) { return runs[peer][r].fps / runs["game"][r].fps; },
+        "%.3f");
+  figure(
+      "game_ticks_per_s", [&](int r) { return runs["game"][r].ticksPerSecond; }, "%.2f");
 
-// The drawing half of one pass of the game's loop, through the game's own functions.
-static void gameFrame()
-{
-  clearScreen();
-  drawMap();
-  showPage(activepage);
-  activepage = (activepage == page1) ? page2 : page1;
-}
-
-// The same frame written straight against Allegro, with pages of its own.
-static BITMAP *barePages[2];
-static int bareActive = 0;
-static void bareFrame()
-{
-  for (BITMAP *page : barePages)
-    rectfill(page, 0, 0, page->w, page->h, makecol(0, 0, 0));
-  blit(mapbitmap, barePages[bareActive], camera.x, camera.y, 0, 0, mapbitmap->w, mapbitmap->h);
-  blit(barePages[bareActive], screen, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
-  bareActive = 1 - bareActive;
-}
-
-// Holds Down, then Up, for 2.5 s each while the real loop runs, and reads the camera's
-// movement in the middle 2 s of each: 3 pixels per processed tick.
-static double measureTicks()
-{
-  auto y = [] { return __atomic_load_n(&camera.y, __ATOMIC_RELAXED); };
-  double ticks = 0, seconds = 0;
-  const std::string focus = "xdotool search --sync --name '^Quarrow$' windowfocus --sync ";
-  for (const char *direction : {"Down", "Up"}) {
-    std::system((focus + "keydown " + direction).c_str());
-    const Clock::time_point pressed = Clock::now();
-    std::this_thread::sleep_until(pressed + std::chrono::milliseconds(250));
-    const int first = y();
-    const Clock::time_point from = Clock::now();
-    std::this_thread::sleep_until(pressed + std::chrono::milliseconds(2250));
-    ticks += std::abs(y() - first) / double(scrollStep);
-    seconds += since(from);
-    std::this_thread::sleep_until(pressed + std::chrono::milliseconds(2500));
-    std::system((std::string("xdotool keyup ") + direction).c_str());
-  }
-  std::system((focus + "keydown Escape sleep 0.3 keyup Escape").c_str());
-  return ticks / seconds;
-}
-
-int main()
-{
-  Display *display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
-    std::fprintf(stderr, "no X display: run tools/bench.sh\n");
-    return 1;
-  }
-  std::vector<double> startups, rss;
-  for (int run = 0; run < 7; run++) {
-    double ms;
-    rss.push_back(timeStartup(display, ms));
-    startups.push_back(ms);
-  }
-  std::printf("startup_ms: %.1f\npeak_rss_mb: %.1f\n", median(startups), median(rss));
-
-  // The game itself, started in process in a scratch directory.
-  const fs::path dir = scratchDir();
-  fs::current_path(dir);
-  std::freopen("/dev/null", "w", stderr);
-  initGame();
-  barePages[0] = create_bitmap(SCREEN_W, SCREEN_H);
-  barePages[1] = create_bitmap(SCREEN_W, SCREEN_H);
-  double frameUs, bareUs;
-  timeFrames(gameFrame, bareFrame, frameUs, bareUs);
-  std::printf("frame_us: %.1f\nbare_frame_us: %.1f\nframe_ratio: %.3f\n", frameUs, bareUs, frameUs / bareUs);
-  std::fflush(stdout);
-
-  double ticksPerSecond = 0;
-  std::thread keys([&] { ticksPerSecond = measureTicks(); });
-  mainLoop();
-  keys.join();
-  std::printf("ticks_per_s: %.2f\n", ticksPerSecond);
-  destroy_bitmap(barePages[0]);
-  destroy_bitmap(barePages[1]);
-  endGame();
+  std::fputs(run({"gnuplot", "-e", "dir='" + out.string() + "'", PLOT_SCRIPT}, 120).c_str(), stderr);
+  std::printf("plot: %s\n", (out / "frame_times.png").c_str());
   fs::remove_all(dir);
-  XCloseDisplay(display);
   return 0;
 }

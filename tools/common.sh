@@ -6,7 +6,7 @@ GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev xvfb xdotool imagemagic
 # sanitizer and fuzzer build, and memcheck.
 TEST_PACKAGES=(libgtest-dev libx11-dev libxres-dev python3 clang libclang-rt-14-dev valgrind)
 # What the benchmark needs besides: its SDL2 peer and the plot.
-BENCH_PACKAGES=(libx11-dev libxres-dev libsdl2-dev gnuplot-nox)
+BENCH_PACKAGES=(libx11-dev libxres-dev libsdl2-dev libgl1-mesa-dri gnuplot-nox)
 
 # Installs the Debian packages named that are not installed yet.
 install_packages() {

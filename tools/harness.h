@@ -65,11 +65,12 @@ inline pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::
 }
 
 // Waits up to `seconds` for a child to end: its exit status, 128 + the signal that ended it, or -1.
-inline int finish(pid_t pid, double seconds)
+// `usage`, if given, receives what the child used.
+inline int finish(pid_t pid, double seconds, rusage *usage = nullptr)
 {
   for (const auto end = Clock::now() + std::chrono::duration<double>(seconds); Clock::now() < end;) {
     int status;
-    if (waitpid(pid, &status, WNOHANG) == pid)
+    if (wait4(pid, &status, WNOHANG, usage) == pid)
       return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -139,37 +140,39 @@ inline Display *xDisplay()
   return server.display;
 }
 
-// The viewable 640 x 480 window of a process, found by its id through the X-Resource extension; 0 if none.
-inline Window windowOf(pid_t pid)
+// The viewable 640 x 480 window of a process, found by its id through the X-Resource extension anywhere
+// under `parent` (a window manager may have put it in a frame of its own); 0 if none.
+inline Window windowOf(pid_t pid, Window parent = 0)
 {
   Display *x = xDisplay();
-  Window root, parent, *children = nullptr, found = 0;
+  Window root, up, *children = nullptr, found = 0;
   unsigned count = 0;
-  XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count);
+  XQueryTree(x, parent ? parent : DefaultRootWindow(x), &root, &up, &children, &count);
   for (unsigned i = 0; i < count && found == 0; i++) {
     XResClientIdSpec spec = {children[i], XRES_CLIENT_ID_PID_MASK};
     long owners = 0;
     XResClientIdValue *ids = nullptr;
     XWindowAttributes window;
-    if (XResQueryClientIds(x, 1, &spec, &owners, &ids) != Success)
-      continue;
-    for (long j = 0; j < owners; j++)
-      if (XResGetClientPid(&ids[j]) == pid && XGetWindowAttributes(x, children[i], &window) &&
-          window.map_state == IsViewable && window.width == 640 && window.height == 480)
-        found = children[i];
-    XResClientIdsDestroy(owners, ids);
+    if (XResQueryClientIds(x, 1, &spec, &owners, &ids) == Success) {
+      for (long j = 0; j < owners; j++)
+        if (XResGetClientPid(&ids[j]) == pid && XGetWindowAttributes(x, children[i], &window) &&
+            window.map_state == IsViewable && window.width == 640 && window.height == 480)
+          found = children[i];
+      XResClientIdsDestroy(owners, ids);
+    }
+    found = found ? found : windowOf(pid, children[i]);
   }
   XFree(children);
   return found;
 }
 
-// A window's 640 x 480 pixels as RGB bytes, or "" when it cannot be read.
-inline std::string grab(Window window)
+// The top-left `width` x `height` pixels of a window as RGB bytes, or "" when they cannot be read.
+inline std::string grab(Window window, int width = 640, int height = 480)
 {
-  XImage *image = window ? XGetImage(xDisplay(), window, 0, 0, 640, 480, AllPlanes, ZPixmap) : nullptr;
+  XImage *image = window ? XGetImage(xDisplay(), window, 0, 0, width, height, AllPlanes, ZPixmap) : nullptr;
   std::string rgb;
-  for (int y = 0; image && y < 480; y++)
-    for (int x = 0; x < 640; x++) {
+  for (int y = 0; image && y < height; y++)
+    for (int x = 0; x < width; x++) {
       const unsigned long pixel = XGetPixel(image, x, y);
       rgb += {char(pixel >> 16), char(pixel >> 8), char(pixel)};
     }
