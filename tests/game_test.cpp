@@ -24,7 +24,7 @@ struct Game {
     xDisplay();
     for (const char *file : {"map.txt", "untitled.bmp"})
       fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
-    finish(spawn({"timeout", "30", "sh", "-c", setup}, {"FILES=" FILES_DIR}, dir), 40);
+    EXPECT_EQ(finish(spawn({"timeout", "30", "sh", "-c", setup}, {"FILES=" FILES_DIR}, dir), 40), 0) << setup;
     env.push_back("PATH=/nonexistent");
     pid = spawn(argv, env, dir, dir / "output.txt");
     // Should the test itself die, a game left behind ends when it has used five minutes of processor.
@@ -247,15 +247,6 @@ static Start generated(const std::string &sheet, const std::string &why)
   return refused(sheet, "cp \"$FILES/" + sheet + ".bmp\" untitled.bmp", why);
 }
 
-// Characters the map reader sees in a file: every byte, with a CR LF pair as one.
-static long characters(const std::string &text)
-{
-  long count = text.size();
-  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2)
-    count--;
-  return count;
-}
-
 static std::string withoutLineEnds(std::string text)
 {
   text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
@@ -278,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ran("Missing", "rm map.txt", -1, "Map failed to load!", allTileZero),
                     ran("LinkToDevice", "ln -sf /dev/zero map.txt", -1, "Map failed to load!", allTileZero),
                     ran("Fifo", "rm map.txt && mkfifo map.txt", -1, "Map failed to load!", allTileZero),
-                    ran("Noise", "cp \"$FILES/noise\" map.txt", characters(slurp(FILES_DIR "/noise")),
+                    ran("Noise", "cp \"$FILES/noise\" map.txt", 4096,
                         "map.txt uses tiles that untitled.bmp lacks (it holds 52): \nmap.txt: line \n" + few)),
     names);
 
@@ -298,7 +289,6 @@ INSTANTIATE_TEST_SUITE_P(
                             "it is 73,400,320 bytes; a tile sheet may be at most 67,108,864"),
                     generated("wraps", "it is 65536 x 16385 pixels; a tile sheet holds 1 to 16,777,216 pixels"),
                     generated("rle8-run-past-row", "run-length data runs past the end of a row"),
-                    generated("rle4-run-past-row", "run-length data runs past the end of a row"),
                     generated("rle8-literal-past-row", "run-length data runs past the end of a row"),
                     generated("rle4-literal-past-row", "run-length data runs past the end of a row"),
                     generated("rle-jump-past-right", "a run-length jump moves past the right edge"),
@@ -315,30 +305,23 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// A start whose log cannot be created: the notice and the log go to standard error; `log` is what the file
+// named gamelog.txt holds afterwards.
+static Start unlogged(const std::string &name, const std::string &setup, const std::string &why,
+                      std::optional<std::string> log)
+{
+  Start start = ran(name, setup, 600, "Cannot create gamelog.txt (" + why + "); logging to standard error\n", dataMap);
+  start.said += (*start.log).substr(soundLines.size()); // the log after the sound library's own noise
+  start.log = log;
+  return start;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Log, Starts,
-    testing::Values(Start{"Directory",
-                          "mkdir gamelog.txt",
-                          {},
-                          0,
-                          "Cannot create gamelog.txt (it is not a regular file); logging to standard error\n" +
-                              (startLog(600) + shutdownLines).substr(soundLines.size()),
-                          "",
-                          dataMap},
-                    Start{"Link",
-                          "mkdir keep && echo precious >keep/file && ln -s keep/file gamelog.txt",
-                          {},
-                          0,
-                          "Cannot create gamelog.txt (it is a symbolic link); logging to standard error",
-                          "precious\n",
-                          dataMap},
-                    Start{"Fifo",
-                          "mkfifo gamelog.txt",
-                          {},
-                          0,
-                          "Cannot create gamelog.txt (it is not a regular file); logging to standard error",
-                          std::nullopt,
-                          dataMap}),
+    testing::Values(unlogged("Directory", "mkdir gamelog.txt", "it is not a regular file", ""),
+                    unlogged("Link", "mkdir keep && echo precious >keep/file && ln -s keep/file gamelog.txt",
+                             "it is a symbolic link", "precious\n"),
+                    unlogged("Fifo", "mkfifo gamelog.txt", "it is not a regular file", std::nullopt)),
     names);
 
 INSTANTIATE_TEST_SUITE_P(
