@@ -53,8 +53,9 @@ Run measure(const Program &program, const fs::path &dir)
 {
   Run result;
   const fs::path stamps = dir / (program.name + ".stamps");
-  std::vector<std::string> env = program.env;
-  env.insert(env.end(), {"LD_PRELOAD=" FRAMES_LIB, "QUARROW_FRAMES=" + stamps.string()});
+  std::vector<std::string> env = preload(FRAMES_LIB);
+  env.insert(env.end(), program.env.begin(), program.env.end());
+  env.push_back("QUARROW_FRAMES=" + stamps.string());
   const auto start = Clock::now();
   const pid_t pid = spawn(program.argv, env, dir, dir / (program.name + ".output"));
   // Started: the window shows its first painted (not black) frame. A window that cannot be read has

@@ -217,7 +217,13 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
 
 const std::string sheetError = "Error loading tile sheet untitled.bmp | load_bitmap(...)\n";
 const std::string allTileZero(1, '\0'), few = "map.txt: 24 lines expected, ";
-const std::string shim = std::string("LD_PRELOAD=") + FAILSHIM;
+// The environment that makes the library call `call` fail.
+static std::vector<std::string> failing(const std::string &call)
+{
+  std::vector<std::string> env = preload(FAILSHIM);
+  env.push_back("QUARROW_FAIL=" + call);
+  return env;
+}
 
 // A start that reaches the loop, with a map file of `chars` characters, and ends with Escape.
 static Start ran(const std::string &name, const std::string &setup, long chars, const std::string &said,
@@ -326,22 +332,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Failure, Starts,
-    testing::Values(
-        failed("NoDisplay", ":", {"-DISPLAY"}, banner, "Error initializing Allegro | allegro_init(...)\n",
-               "Allegro: DISPLAY is not set, so there is no X display to open\n"),
-        failed("AllegroInit", ":", {shim, "QUARROW_FAIL=allegro_init"}, banner,
-               "Error initializing Allegro | allegro_init(...)\n", "Allegro: the X display :\n"),
-        Start{"StopWhileTheLibraryStarts", ":", {shim, "QUARROW_FAIL=term_during_init"}, 128 + SIGTERM, "", banner, ""},
-        failed("GraphicsMode", ":", {shim, "QUARROW_FAIL=set_gfx_mode"}, gfxLines,
-               "Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n"),
-        failed("MapImage", ":", {shim, "QUARROW_FAIL=create_bitmap:map"}, gfxLines,
-               "Error creating map image | create_bitmap(...)\n"),
-        failed("Pages", ":", {shim, "QUARROW_FAIL=create_bitmap:page"}, gfxLines,
-               "Error creating video pages | create_bitmap(...)\n"),
-        failed("Sound", ":", {shim, "QUARROW_FAIL=install_sound"}, soundLines,
-               "Error initializing Allegro sounds | install_sound(...)\n"),
-        failed("Keyboard", ":", {shim, "QUARROW_FAIL=install_keyboard"}, partsLines,
-               "Error initializing keyboard for allegro | install_keyboard(...)\n\n")),
+    testing::Values(failed("NoDisplay", ":", {"-DISPLAY"}, banner, "Error initializing Allegro | allegro_init(...)\n",
+                           "Allegro: DISPLAY is not set, so there is no X display to open\n"),
+                    failed("AllegroInit", ":", failing("allegro_init"), banner,
+                           "Error initializing Allegro | allegro_init(...)\n", "Allegro: the X display :\n"),
+                    Start{"StopWhileTheLibraryStarts", ":", failing("term_during_init"), 128 + SIGTERM, "", banner, ""},
+                    failed("GraphicsMode", ":", failing("set_gfx_mode"), gfxLines,
+                           "Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n"),
+                    failed("MapImage", ":", failing("create_bitmap:map"), gfxLines,
+                           "Error creating map image | create_bitmap(...)\n"),
+                    failed("Pages", ":", failing("create_bitmap:page"), gfxLines,
+                           "Error creating video pages | create_bitmap(...)\n"),
+                    failed("Sound", ":", failing("install_sound"), soundLines,
+                           "Error initializing Allegro sounds | install_sound(...)\n"),
+                    failed("Keyboard", ":", failing("install_keyboard"), partsLines,
+                           "Error initializing keyboard for allegro | install_keyboard(...)\n\n")),
     names);
 
 class Signals : public testing::TestWithParam<int> {};

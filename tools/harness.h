@@ -64,6 +64,13 @@ inline pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::
   return pid;
 }
 
+// Environment entries that preload a library into a program. The loader splits LD_PRELOAD at spaces, so
+// the library is named alone there and found through LD_LIBRARY_PATH, which takes any path.
+inline std::vector<std::string> preload(const fs::path &library)
+{
+  return {"LD_PRELOAD=" + library.filename().string(), "LD_LIBRARY_PATH=" + library.parent_path().string()};
+}
+
 // Waits up to `seconds` for a child to end: its exit status, 128 + the signal that ended it, or -1.
 // `usage`, if given, receives what the child used.
 inline int finish(pid_t pid, double seconds, rusage *usage = nullptr)
