@@ -565,9 +565,13 @@ void loadMap()
     if (last != '\n')
       length++;
     if (last == '\n' || (c == EOF && length > 0)) {
-      if (++lines <= mapCells && length != mapCells && badRows++ == 0) {
-        firstBadRow = lines;
-        firstBadLength = length;
+      lines++;
+      if (lines <= mapCells && length != mapCells) {
+        if (badRows == 0) {
+          firstBadRow = lines;
+          firstBadLength = length;
+        }
+        badRows++;
       }
       length = 0;
     }

@@ -156,11 +156,11 @@ inline Window windowOf(pid_t pid, Window parent = 0)
   unsigned count = 0;
   XQueryTree(x, parent ? parent : DefaultRootWindow(x), &root, &up, &children, &count);
   for (unsigned i = 0; i < count && found == 0; i++) {
-    XResClientIdSpec spec = {children[i], XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec query = {children[i], XRES_CLIENT_ID_PID_MASK};
     long owners = 0;
     XResClientIdValue *ids = nullptr;
     XWindowAttributes window;
-    if (XResQueryClientIds(x, 1, &spec, &owners, &ids) == Success) {
+    if (XResQueryClientIds(x, 1, &query, &owners, &ids) == Success) {
       for (long j = 0; j < owners; j++)
         if (XResGetClientPid(&ids[j]) == pid && XGetWindowAttributes(x, children[i], &window) &&
             window.map_state == IsViewable && window.width == 640 && window.height == 480)
