@@ -19,9 +19,9 @@ struct Game {
   explicit Game(const std::string &setup = ":", std::vector<std::string> env = {},
                 std::vector<std::string> argv = {QUARROW_EXE})
   {
+    xDisplay(); // first: should it fail, no directory is left behind
     char name[] = "/tmp/quarrow-XXXXXX";
     dir = mkdtemp(name);
-    xDisplay();
     for (const char *file : {"map.txt", "untitled.bmp"})
       fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
     EXPECT_EQ(finish(spawn({"timeout", "30", "sh", "-c", setup}, {"FILES=" FILES_DIR}, dir), 40), 0) << setup;
