@@ -57,6 +57,7 @@ static std::uint32_t field(const std::vector<std::uint8_t> &bytes, std::size_t a
   return value;
 }
 
+// Appends a little-endian field of `size` bytes.
 static void put(std::vector<std::uint8_t> &bytes, std::uint32_t value, int size)
 {
   for (int i = 0; i < size; i++, value >>= 8)
