@@ -48,9 +48,6 @@ extern FILE *mapfile;
 void initGame();
 // Loads the tile sheet and creates the map image.
 void initGraphics();
-// Loads a tile sheet from a BMP file; none, with the reason on standard error,
-// when the file is not a BMP that can be read safely.
-BITMAP *loadSheet(const char *path);
 // Blanks both pages.
 void clearScreen();
 // Timer callback: counts one logic tick.

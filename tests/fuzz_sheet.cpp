@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tile.h"
+#include "sheet.h"
 
 // The file that each input is written to.
 static std::string path;
