@@ -270,4 +270,3 @@ BITMAP *loadSheet(const char *path)
     std::fprintf(stderr, "%s: %s\n", path, why.c_str());
   return sheet;
 }
-

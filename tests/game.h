@@ -77,9 +77,10 @@ struct Game {
   }
 };
 
-inline const std::string banner = std::string("-Quarrow---------------------Version: 0.1, Started: July 22nd, 2006Created by: "
-                                       "Pelmark--------------------Initalizating the Allegro Library") +
-                           allegro_id + "\n";
+inline const std::string banner =
+    std::string("-Quarrow---------------------Version: 0.1, Started: July 22nd, 2006Created by: "
+                "Pelmark--------------------Initalizating the Allegro Library") +
+    allegro_id + "\n";
 inline const std::string gfxLines = banner + "Initalizing Graphics Mode\n640 X 480 X 32 bit\n";
 inline const std::string soundLines = gfxLines + "Initalizing Sound System...\n";
 inline const std::string partsLines = soundLines + "Installing game componets...\n";
@@ -153,4 +154,3 @@ inline bool showsSoon(Game &game, const std::string &map, int x, int y)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   return shows(game.frame(), map, x, y);
 }
-
