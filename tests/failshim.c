@@ -4,24 +4,34 @@
 #include <allegro.h>
 #include <dlfcn.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 
 #define FAILING(name) (getenv("QUARROW_FAIL") != NULL && strcmp(getenv("QUARROW_FAIL"), name) == 0)
+// Fails a call with a reason where the library leaves its own, as its calls that can say why do.
+static int because(const char *name)
+{
+  snprintf(allegro_error, ALLEGRO_ERROR_SIZE, "%s was made to fail", name);
+  return -1;
+}
+
 #define REAL(name, type) ((type)dlsym(RTLD_NEXT, #name))
 
 int set_gfx_mode(int card, int w, int h, int v_w, int v_h)
 {
-  return FAILING("set_gfx_mode") ? -1 : REAL(set_gfx_mode, int (*)(int, int, int, int, int))(card, w, h, v_w, v_h);
+  return FAILING("set_gfx_mode") ? because("set_gfx_mode")
+                                 : REAL(set_gfx_mode, int (*)(int, int, int, int, int))(card, w, h, v_w, v_h);
 }
 
 int install_sound(int digi, int midi, const char *cfg)
 {
-  return FAILING("install_sound") ? -1 : REAL(install_sound, int (*)(int, int, const char *))(digi, midi, cfg);
+  return FAILING("install_sound") ? because("install_sound")
+                                  : REAL(install_sound, int (*)(int, int, const char *))(digi, midi, cfg);
 }
 
 int install_keyboard(void)
 {
-  return FAILING("install_keyboard") ? -1 : REAL(install_keyboard, int (*)(void))();
+  return FAILING("install_keyboard") ? because("install_keyboard") : REAL(install_keyboard, int (*)(void))();
 }
 
 // Bitmaps fail only at the sizes the game asks for: the library makes its own too.

@@ -81,6 +81,12 @@ static std::vector<std::string> failing(const std::string &call)
   return env;
 }
 
+// What the game prints of a library call that the shim made fail, with the reason the shim left.
+static std::string madeToFail(const std::string &call)
+{
+  return "Allegro: " + call + " was made to fail\n";
+}
+
 // A start that reaches the loop, with a map file of `chars` characters, and ends with Escape.
 static Start ran(const std::string &name, const std::string &setup, long chars, const std::string &said,
                  const std::string &view = "")
@@ -114,6 +120,22 @@ static std::string withoutLineEnds(std::string text)
   text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
   return text;
 }
+// The shipped map with its 5th line's first character removed (`insert` empty) or `insert` put before it.
+static std::string line5(const std::string &insert)
+{
+  return dataMap.substr(0, 100) + (insert.empty() ? dataMap.substr(101) : insert + dataMap.substr(100));
+}
+// The shipped map with its first bytes replaced by `bytes`.
+static std::string startingWith(const std::string &bytes)
+{
+  return bytes + dataMap.substr(bytes.size());
+}
+// A shell command that writes `octal` escapes over the first bytes of map.txt.
+static std::string overwrite(const std::string &octal)
+{
+  return "printf '" + octal + "' | dd of=map.txt conv=notrunc status=none";
+}
+const std::string shifted = "; the cells after it shift";
 
 // Test names from the rows' names; GoogleTest takes no '-' in them, which sheet file names have.
 auto names = [](const auto &info) {
@@ -124,48 +146,61 @@ auto names = [](const auto &info) {
 
 INSTANTIATE_TEST_SUITE_P(
     Map, Starts,
-    testing::Values(ran("CrLf", "sed -i 's/$/\\r/' map.txt", 600, "", dataMap), // one line end, the same picture
-                    ran("SurplusLines", "head -6 map.txt >>map.txt", 750,
-                        few + "30 found; the lines past the 24th are ignored", dataMap),
-                    ran("NoLineEnds", "tr -d '\\n' <map.txt >m && mv m map.txt", 576,
-                        "map.txt: line 1 has 576 characters, not 24 (lines of another length: 1)\n" + few + "1 found",
-                        withoutLineEnds(dataMap)),
-                    ran("Empty", ": >map.txt", 0, few + "0 found; the cells it does not reach show tile 0",
-                        allTileZero),
-                    ran("Directory", "rm map.txt && mkdir map.txt", 0, few + "0 found", allTileZero),
-                    ran("Missing", "rm map.txt", -1, "Map failed to load!", allTileZero),
-                    ran("LinkToDevice", "ln -sf /dev/zero map.txt", -1, "Map failed to load!", allTileZero),
-                    ran("Fifo", "rm map.txt && mkfifo map.txt", -1, "Map failed to load!", allTileZero),
-                    ran("Noise", "cp \"$FILES/noise\" map.txt", 4096,
-                        "map.txt uses tiles that untitled.bmp lacks (it holds 52): \nmap.txt: line \n" + few)),
+    testing::Values(
+        ran("CrLf", "sed -i 's/$/\\r/' map.txt", 600, "",
+            dataMap), // one line end, the same picture
+                      // A CR that no LF follows is a character of its own: tile 13 here, and at the end a 25th line.
+        ran("LoneCr", "printf '\\r' | cat - map.txt >m && mv m map.txt", 601,
+            "map.txt: line 1 has 25 characters, not 24 (lines of another length: 1)" + shifted, "\r" + dataMap),
+        ran("CrAtTheEnd", "printf '\\r' >>map.txt", 601, few + "25 found; the lines past the 24th are ignored",
+            dataMap),
+        ran("Line23", "sed -i '5s/^.//' map.txt", 599,
+            "map.txt: line 5 has 23 characters, not 24 (lines of another length: 1)" + shifted, line5("")),
+        ran("Line25", "sed -i '5s/^/3/' map.txt", 601,
+            "map.txt: line 5 has 25 characters, not 24 (lines of another length: 1)" + shifted, line5("3")),
+        // The shipped sheet holds tiles 0 to 51: "3" is its last, "4" the first it lacks.
+        ran("FirstTileLacking", overwrite("4"), 600, "map.txt uses tiles that untitled.bmp lacks (it holds 52): 52\n",
+            startingWith("4")),
+        ran("LinkToAMap", "mv map.txt real && ln -s real map.txt", 600, "", dataMap),
+        ran("SurplusLines", "head -6 map.txt >>map.txt", 750, few + "30 found; the lines past the 24th are ignored",
+            dataMap),
+        ran("NoLineEnds", "tr -d '\\n' <map.txt >m && mv m map.txt", 576,
+            "map.txt: line 1 has 576 characters, not 24 (lines of another length: 1)\n" + few + "1 found",
+            withoutLineEnds(dataMap)),
+        ran("Empty", ": >map.txt", 0, few + "0 found; the cells it does not reach show tile 0", allTileZero),
+        ran("Directory", "rm map.txt && mkdir map.txt", 0, few + "0 found", allTileZero),
+        ran("Missing", "rm map.txt", -1, "Map failed to load!", allTileZero),
+        ran("LinkToDevice", "ln -sf /dev/zero map.txt", -1, "Map failed to load!", allTileZero),
+        ran("Fifo", "rm map.txt && mkfifo map.txt", -1, "Map failed to load!", allTileZero),
+        ran("Noise", "cp \"$FILES/noise\" map.txt", 4096,
+            "map.txt uses tiles that untitled.bmp lacks (it holds 52): \nmap.txt: line \n" + few)),
     names);
 
 INSTANTIATE_TEST_SUITE_P(
     Sheet, Starts,
-    testing::Values(valid("valid-24bit"), valid("valid-top-down"), valid("valid-32bit-alpha"), valid("valid-16bit-565"),
-                    valid("valid-16bit-555"), valid("valid-8bit"), valid("valid-4bit"), valid("valid-1bit"),
-                    valid("valid-rle8"), valid("valid-rle4"), valid("valid-os2"), valid("valid-imagemagick"),
-                    valid("short-palette", "short-palette-shown"),
-                    refused("Truncated", "head -c 20000 untitled.bmp >t && mv t untitled.bmp",
-                            "the file ends 370,054 bytes before its pixels do"),
-                    refused("Empty", ": >untitled.bmp", "it is not a BMP file"),
-                    refused("Text", "echo not an image >untitled.bmp", "it is not a BMP file"),
-                    refused("Directory", "rm untitled.bmp && mkdir untitled.bmp", "it is not a regular file"),
-                    refused("Fifo", "rm untitled.bmp && mkfifo untitled.bmp", "it is not a regular file"),
-                    refused("Huge", "truncate -s 70M untitled.bmp",
-                            "it is 73,400,320 bytes; a tile sheet may be at most 67,108,864"),
-                    generated("wraps", "it is 65,536 pixels wide; a tile sheet is 1 to 32,768 pixels wide"),
-                    generated("rle8-run-past-row", "run-length data runs past the end of a row"),
-                    generated("rle8-literal-past-row", "run-length data runs past the end of a row"),
-                    generated("rle4-literal-past-row", "run-length data runs past the end of a row"),
-                    generated("rle-jump-past-right", "a run-length jump moves past the right edge"),
-                    generated("rle-jump-below", "a run-length jump moves below the image"),
-                    generated("rle-top-down", "run-length data stored top to bottom is not a kind this game reads"),
-                    generated("rle-truncated", "run-length data ends before its end-of-picture mark"),
-                    generated("header-64", "header of 64 bytes is not a BMP header this game reads"),
-                    generated("rle8-24bit", "24-bit pixels with compression 1 are not a kind this game reads"),
-                    generated("jpeg", "24-bit pixels with compression 4 are not a kind this game reads"),
-                    generated("swapped-masks", "its colour masks are not a layout this game reads")),
+    // One sheet of each family the game reads and refuses; the unit tests take every rule at its bound.
+    testing::Values(
+        valid("valid-24bit"), valid("valid-8bit"), valid("valid-rle4"), valid("valid-imagemagick"),
+        valid("short-palette", "short-palette-shown"),
+        // A byte of 128 or more is a negative index, which paints nothing, even with tile 128 in the sheet.
+        [] {
+          Start start =
+              ran("SignedTileIndex", "cp \"$FILES/wide.bmp\" untitled.bmp && " + overwrite("\\200\\177"), 600,
+                  "map.txt uses tiles that untitled.bmp lacks (it holds 130): -128\n", startingWith("\x80\x7f"));
+          start.sheet = FILES_DIR "/wide.bmp";
+          return start;
+        }(),
+        refused("Truncated", "head -c 20000 untitled.bmp >t && mv t untitled.bmp",
+                "the file ends 370,054 bytes before its pixels do"),
+        refused("Empty", ": >untitled.bmp", "it is not a BMP file"),
+        refused("Text", "echo not an image >untitled.bmp", "it is not a BMP file"),
+        refused("Directory", "rm untitled.bmp && mkdir untitled.bmp", "it is not a regular file"),
+        refused("Fifo", "rm untitled.bmp && mkfifo untitled.bmp", "it is not a regular file"),
+        refused("Huge", "truncate -s 70M untitled.bmp",
+                "it is 73,400,320 bytes; a tile sheet may be at most 67,108,864"),
+        generated("wraps", "it is 65,536 pixels wide; a tile sheet is 1 to 32,768 pixels wide"),
+        generated("rle8-run-past-row", "run-length data runs past the end of a row"),
+        generated("header-64", "header of 64 bytes is not a BMP header this game reads")),
     names);
 
 // A start whose log cannot be created: the notice and the log go to standard error; `log` is what the file
@@ -184,6 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(unlogged("Directory", "mkdir gamelog.txt", "it is not a regular file", ""),
                     unlogged("Link", "mkdir keep && echo precious >keep/file && ln -s keep/file gamelog.txt",
                              "it is a symbolic link", "precious\n"),
+                    unlogged("HardLink", "echo precious >keep && ln keep gamelog.txt", "it has other hard links",
+                             "precious\n"),
                     unlogged("Fifo", "mkfifo gamelog.txt", "it is not a regular file", std::nullopt)),
     names);
 
@@ -195,15 +232,17 @@ INSTANTIATE_TEST_SUITE_P(
                            "Error initializing Allegro | allegro_init(...)\n", "Allegro: the X display :\n"),
                     Start{"StopWhileTheLibraryStarts", ":", failing("term_during_init"), 128 + SIGTERM, "", banner, ""},
                     failed("GraphicsMode", ":", failing("set_gfx_mode"), gfxLines,
-                           "Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n"),
+                           "Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n",
+                           madeToFail("set_gfx_mode")),
                     failed("MapImage", ":", failing("create_bitmap:map"), gfxLines,
                            "Error creating map image | create_bitmap(...)\n"),
                     failed("Pages", ":", failing("create_bitmap:page"), gfxLines,
                            "Error creating video pages | create_bitmap(...)\n"),
                     failed("Sound", ":", failing("install_sound"), soundLines,
-                           "Error initializing Allegro sounds | install_sound(...)\n"),
+                           "Error initializing Allegro sounds | install_sound(...)\n", madeToFail("install_sound")),
                     failed("Keyboard", ":", failing("install_keyboard"), partsLines,
-                           "Error initializing keyboard for allegro | install_keyboard(...)\n\n")),
+                           "Error initializing keyboard for allegro | install_keyboard(...)\n\n",
+                           madeToFail("install_keyboard"))),
     names);
 
 class Signals : public testing::TestWithParam<int> {};
@@ -218,7 +257,8 @@ TEST_P(Signals, EndTheGameWithEveryMessageSoFarInTheLog)
   EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
   EXPECT_EQ(game.read("output.txt").find("Shutting down"), std::string::npos);
 }
-INSTANTIATE_TEST_SUITE_P(Game, Signals, testing::Values(SIGTERM, SIGSEGV, SIGABRT),
+INSTANTIATE_TEST_SUITE_P(Game, Signals,
+                         testing::Values(SIGINT, SIGQUIT, SIGTERM, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT),
                          [](const auto &info) { return std::string(sigabbrev_np(info.param)); });
 
 #ifdef VALGRIND

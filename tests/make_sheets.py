@@ -65,7 +65,10 @@ def main(out):
     stride = len(plain) // H
     flipped = b"".join(plain[y * stride : (y + 1) * stride] for y in range(H - 1, -1, -1))
     indices = bytes(colour(x, y) for y in range(H - 1, -1, -1) for x in range(W))
+    wide = 6500  # 130 tiles: tile 128 exists, so a map byte of 128 shows whether it is taken as -128
+    wide_rows = b"".join(bytes(c for x in range(wide) for c in COLOURS[colour(x, y)][::-1]) for y in range(H - 1, -1, -1))
     sheets = {
+        "wide": bmp(wide_rows, w=wide),
         "valid-top-down": bmp(flipped, h=-H),
         "valid-8bit": bmp(indices, bits=8, palette=PALETTE),
         "valid-rle4": bmp(rle4(), bits=4, compression=2, palette=PALETTE),
