@@ -38,14 +38,14 @@ static void put(std::vector<std::uint8_t> &bytes, std::uint32_t value, int size)
 // Walks run-length pixel data exactly as the library's reader decodes it, but
 // refuses any pixel that would land outside its row or the image. `used` is the
 // number of bytes the reader consumes.
-static const char *walkRunLengths(const std::uint8_t *data, std::size_t size, int bits, long width, long height,
-                                  std::size_t &used)
+static const char *walkRunLengths(const std::uint8_t *data, std::size_t size, int bits, std::int64_t width,
+                                  std::int64_t height, std::size_t &used)
 {
   const char *const pastRow = "run-length data runs past the end of a row";
   const char *const early = "run-length data ends before its end-of-picture mark";
   std::size_t at = 0;
-  long x = 0;
-  long y = height - 1; // the reader fills rows from the bottom
+  std::int64_t x = 0;
+  std::int64_t y = height - 1; // the reader fills rows from the bottom
   for (;;) {
     if (size - at < 2)
       return early;
@@ -95,8 +95,10 @@ std::string checkSheet(const std::vector<std::uint8_t> &in, std::vector<std::uin
       headerSize != 124)
     return "header of " + grouped(headerSize) + " bytes is not a BMP header this game reads";
   const bool os2 = headerSize == 12;
-  const long width = os2 ? long{field(in, 18, 2)} : std::int32_t(field(in, 18, 4));
-  const long height = os2 ? long{field(in, 20, 2)} : std::int32_t(field(in, 22, 4));
+  // 64 bits, so that no size below can overflow where long is 32 bits.
+  const std::int64_t width = os2 ? std::int64_t{field(in, 18, 2)} : std::int32_t(field(in, 18, 4));
+  const std::int64_t height = os2 ? std::int64_t{field(in, 20, 2)} : std::int32_t(field(in, 22, 4));
+  const std::int64_t rows = height < 0 ? -height : height;
   const int bits = static_cast<int>(field(in, os2 ? 24 : 28, 2));
   const std::uint32_t compression = os2 ? 0 : field(in, 30, 4);
   const std::uint32_t red = field(in, 54, 4), green = field(in, 58, 4), blue = field(in, 62, 4);
@@ -106,11 +108,10 @@ std::string checkSheet(const std::vector<std::uint8_t> &in, std::vector<std::uin
     return "the file ends inside its header";
   if (width < 1 || width > sheetMaxWidth)
     return "it is " + grouped(width) + " pixels wide; a tile sheet is 1 to " + grouped(sheetMaxWidth) + " pixels wide";
-  if (height == 0 || std::labs(height) > sheetMaxHeight)
-    return "it is " + grouped(std::labs(height)) + " pixels high; a tile sheet is 1 to " + grouped(sheetMaxHeight) +
-           " pixels high";
-  if (width * std::labs(height) > sheetMaxPixels)
-    return "it is " + grouped(width) + " x " + grouped(std::labs(height)) + " pixels; a tile sheet holds at most " +
+  if (height == 0 || rows > sheetMaxHeight)
+    return "it is " + grouped(rows) + " pixels high; a tile sheet is 1 to " + grouped(sheetMaxHeight) + " pixels high";
+  if (width * rows > sheetMaxPixels)
+    return "it is " + grouped(width) + " x " + grouped(rows) + " pixels; a tile sheet holds at most " +
            grouped(sheetMaxPixels) + " pixels";
 
   const bool plain =
@@ -136,7 +137,6 @@ std::string checkSheet(const std::vector<std::uint8_t> &in, std::vector<std::uin
   if (bits <= 8 && stated > 256)
     return "its palette has " + grouped(stated) + " colours; a palette holds at most 256";
   const std::size_t colours = stated != 0 ? stated : std::size_t{1} << std::min(bits, 8);
-  const std::size_t rows = std::labs(height);
   const std::size_t stride = (width * bits + 31) / 32 * 4;
   const std::size_t plainEnd = start + stride * (rows - 1) + (width * bits + 7) / 8;
   if (!runs && in.size() < plainEnd)
@@ -177,7 +177,7 @@ std::string checkSheet(const std::vector<std::uint8_t> &in, std::vector<std::uin
   }
   if (runs)
     out.insert(out.end(), in.data() + start, in.data() + start + runBytes);
-  for (std::size_t row = 0; !runs && row < rows; row++) {
+  for (std::int64_t row = 0; !runs && row < rows; row++) {
     // Rows are stored bottom-up; a top-down file is turned over. A last row
     // whose padding the file lacks is padded here.
     const std::size_t from = start + stride * (height < 0 ? rows - 1 - row : row);
