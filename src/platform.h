@@ -1,5 +1,5 @@
 // What differs between operating systems: opening the game's files without
-// being fooled by links, FIFOs or devices.
+// being fooled by links, FIFOs or devices, and the standard streams.
 #pragma once
 
 #include <cstddef>
@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
+// Opens /dev/null as each of standard input, output and error that is closed.
+void openStandardStreams();
 // Creates or empties the log file for writing, only if it is a regular file
 // with no other name; otherwise none, with the reason in `why`.
 FILE *openLogFile(const char *path, std::string &why);
 // Opens the map file for reading if it is a regular file or a directory
-// (which reads as empty); otherwise none.
-FILE *openMapFile(const char *path);
+// (which reads as empty) and not the open log `log` under another name;
+// otherwise none. The stream holds at most the file's first `limit` bytes;
+// `cut` tells whether the file has more.
+FILE *openMapFile(const char *path, std::size_t limit, FILE *log, bool &cut);
 // Reads a whole regular file into `bytes`, without blocking on a FIFO or a
 // device; `size` is its size, and a file of more than `limit` bytes is not
 // read. Returns why it could not be read, or nothing.

@@ -7,8 +7,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+void openStandardStreams()
+{
+  // Each number in turn is the lowest one free, so open() takes it.
+  for (int fd = 0; fd <= 2; fd++)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+      open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+}
 
 FILE *openLogFile(const char *path, std::string &why)
 {
@@ -30,17 +39,32 @@ FILE *openLogFile(const char *path, std::string &why)
   return nullptr;
 }
 
-FILE *openMapFile(const char *path)
+FILE *openMapFile(const char *path, std::size_t limit, FILE *log, bool &cut)
 {
+  // What the stream returned reads; one map is read at a time.
+  static std::vector<char> bytes;
+  cut = false;
   // A link to a device, a FIFO or a socket could block or never end.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat status;
-  if (fd >= 0 && fstat(fd, &status) == 0 && (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)))
-    if (FILE *file = fdopen(fd, "r"))
-      return file;
+  struct stat status, logStatus;
+  bool usable = fd >= 0 && fstat(fd, &status) == 0 && (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode));
+  // The log read as the map would grow as fast as it is read.
+  if (usable && log != nullptr && log != stderr && fstat(fileno(log), &logStatus) == 0 &&
+      status.st_dev == logStatus.st_dev && status.st_ino == logStatus.st_ino)
+    usable = false;
+  if (usable) {
+    // One byte past the limit tells whether there is more; a directory reads as empty.
+    bytes.resize(limit + 1);
+    std::size_t got = 0;
+    ssize_t n;
+    while (got < bytes.size() && (n = read(fd, bytes.data() + got, bytes.size() - got)) > 0)
+      got += n;
+    cut = got > limit;
+    bytes.resize(std::min(got, limit));
+  }
   if (fd >= 0)
     close(fd);
-  return nullptr;
+  return usable ? fmemopen(bytes.data(), bytes.size(), "r") : nullptr;
 }
 
 std::string readDataFile(const char *path, std::size_t limit, std::vector<std::uint8_t> &bytes, std::uint64_t &size)

@@ -3,10 +3,8 @@
 #include "tile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <string>
@@ -85,6 +83,9 @@ static const int crashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIG
 
 void initGame()
 {
+  // Should the game be started with one of them closed, the log would take its
+  // number and collect what the libraries print.
+  openStandardStreams();
   openLog("gamelog.txt");
   writeToLog("-%s-", "Quarrow");
   writeToLog("--------------------");
@@ -241,11 +242,15 @@ static int readMapChar()
 void loadMap()
 {
   writeToLog("Opening Map File...\n");
-  mapfile = openMapFile("map.txt");
+  bool cut = false;
+  mapfile = openMapFile("map.txt", mapMaxBytes, logfile, cut);
   if (mapfile == nullptr) {
     allegro_message("Map failed to load!");
     return;
   }
+  if (cut)
+    std::fprintf(stderr, "map.txt: only its first %s bytes are read; the rest is ignored\n",
+                 grouped(mapMaxBytes).c_str());
   writeToLog("Getting first character...\n");
   int c = readMapChar();
   int x = 0;
