@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up and runs Quarrow. With no display it runs the game on a virtual one, saves a screenshot,
-# ends it with Escape and says where the screenshot and the log are. Every wait has a limit.
+# Sets up and runs Quarrow. With no display it runs the game on a virtual one, saves a screenshot (of
+# the first message box the game puts up, if any, else of the game), dismisses any message box with
+# Return, ends the game with Escape and says what happened and where the screenshot and the log are.
+# Every wait has a limit.
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/common.sh
@@ -19,15 +21,31 @@ rm -f gamelog.txt # an earlier run's log would say the map is painted already
 game=$!
 CLEANUP='kill -9 $game 2>/dev/null; rm -f "$output"'
 running() { kill -0 "$game" 2>/dev/null; }
-# Keys reach the game once the map is painted, which the log tells.
+# The message boxes on this display (xmessage windows): only the game puts any up here.
+message_box() { timeout 10 xdotool search --onlyvisible --class '^Xmessage$' 2>/dev/null | head -n 1 || true; }
+screenshot() { timeout 20 import -window "$1" screenshot.png || echo "No screenshot could be taken."; }
+# Keys reach the game once the map is painted, which the log tells. A message box that comes first is
+# what a player sees first: it is the screenshot, and it is dismissed as a player would, with Return.
+boxes=0
 for _ in $(seq 600); do
   if grep -qs "Created Map" gamelog.txt || ! running; then break; fi
+  box=$(message_box)
+  if [ -n "$box" ]; then
+    sleep 0.5 # drawn
+    [ "$boxes" -eq 0 ] && screenshot root
+    boxes=$((boxes + 1))
+    timeout 10 xdotool windowfocus --sync "$box" key Return || true
+    for _ in $(seq 50); do
+      [ -z "$(message_box)" ] && break
+      sleep 0.1
+    done
+  fi
   sleep 0.1
 done
 if running && grep -qs "Created Map" gamelog.txt; then
   window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quarrow$' | head -n 1) || true
   sleep 1
-  timeout 20 import -window "${window:-root}" screenshot.png || echo "No screenshot could be taken."
+  [ "$boxes" -eq 0 ] && screenshot "${window:-root}"
   # The game reads the key state, not key presses: hold Escape, and again should it be missed.
   for _ in 1 2 3 4 5; do
     running || break
@@ -47,5 +65,16 @@ if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
 echo "No display here, so Quarrow ran on a virtual one and ended normally."
-echo "Screenshot: data/screenshot.png"
+# The map reader logs its first read only once map.txt is open.
+if grep -qs "Opening Map File" gamelog.txt && ! grep -qs "Getting first character" gamelog.txt; then
+  echo "map.txt could not be loaded: the game said so in a message box, which was dismissed with Return;"
+  echo "the map was then painted with tile 0 in every cell."
+elif [ "$boxes" -gt 0 ]; then
+  echo "The game put up $boxes message box(es), each dismissed with Return."
+fi
+if [ "$boxes" -gt 0 ]; then
+  echo "Screenshot: data/screenshot.png (the screen with the first message box)"
+else
+  echo "Screenshot: data/screenshot.png"
+fi
 echo "Log:        data/gamelog.txt"

@@ -1,5 +1,7 @@
 // What differs between operating systems: opening the game's files without
-// being fooled by links, FIFOs or devices.
+// being fooled by links, FIFOs or devices, the standard streams, and keeping
+// the library's start-up, its message box and a lost display from hanging or
+// crashing the game.
 #pragma once
 
 #include <cstddef>
@@ -8,13 +10,29 @@
 #include <string>
 #include <vector>
 
+// Opens /dev/null as each of standard input, output and error that is closed.
+void openStandardStreams();
 // Creates or empties the log file for writing, only if it is a regular file
 // with no other name; otherwise none, with the reason in `why`.
 FILE *openLogFile(const char *path, std::string &why);
 // Opens the map file for reading if it is a regular file or a directory
-// (which reads as empty); otherwise none.
-FILE *openMapFile(const char *path);
+// (which reads as empty) and not the open log `log` under another name;
+// otherwise none. The stream holds at most the file's first `limit` bytes;
+// `cut` tells whether the file has more.
+FILE *openMapFile(const char *path, std::size_t limit, FILE *log, bool &cut);
 // Reads a whole regular file into `bytes`, without blocking on a FIFO or a
 // device; `size` is its size, and a file of more than `limit` bytes is not
 // read. Returns why it could not be read, or nothing.
 std::string readDataFile(const char *path, std::size_t limit, std::vector<std::uint8_t> &bytes, std::uint64_t &size);
+
+// Runs `start`, the library's start-up, and returns its result. A request to
+// stop meanwhile ends the game at once, even while the display does not
+// answer, but never through the handlers the library installs for crashes and
+// requests: those are removed again afterwards.
+int startLibrary(int (*start)());
+// From now on a lost connection to the X display ends the game with status 1
+// and one line on standard error, before the library's clean-up can run.
+void endOnDisplayLoss();
+// Runs `show`, which puts up the library's message box and waits until it is
+// dismissed. A request to stop meanwhile closes the box too.
+void showMessage(void (*show)());

@@ -10,8 +10,7 @@
 
 #include "platform.h"
 
-// A number with its thousands grouped, as a player reads it: "4,096".
-static std::string grouped(long long n)
+std::string grouped(long long n)
 {
   std::string text = std::to_string(n);
   for (int at = static_cast<int>(text.size()) - 3; at > (n < 0); at -= 3)

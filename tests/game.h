@@ -8,14 +8,15 @@
 #include "harness.h"
 
 // The game, started in a new directory holding the shipped data files once the shell command `setup`
-// has run there. Its PATH has no xmessage, so the library prints its message box instead of waiting.
+// has run there, with the standard descriptor `closed` closed if one is given. Its PATH has no xmessage
+// unless `env` sets one, so the library prints its message box instead of waiting.
 struct Game {
   fs::path dir;
   pid_t pid = -1;
   Window window = 0;
   int status = -1;
   explicit Game(const std::string &setup = ":", std::vector<std::string> env = {},
-                std::vector<std::string> argv = {QUARROW_EXE})
+                std::vector<std::string> argv = {QUARROW_EXE}, int closed = -1)
   {
     xDisplay(); // first: should it fail, no directory is left behind
     char name[] = "/tmp/quarrow-XXXXXX";
@@ -23,8 +24,8 @@ struct Game {
     for (const char *file : {"map.txt", "untitled.bmp"})
       fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
     EXPECT_EQ(finish(spawn({"timeout", "30", "sh", "-c", setup}, {"FILES=" FILES_DIR}, dir), 40), 0) << setup;
-    env.push_back("PATH=/nonexistent");
-    pid = spawn(argv, env, dir, dir / "output.txt");
+    env.insert(env.begin(), "PATH=/nonexistent");
+    pid = spawn(argv, env, dir, dir / "output.txt", -1, closed);
     // Should the test itself die, a game left behind ends when it has used five minutes of processor.
     const rlimit cpu = {300, 300};
     prlimit(pid, RLIMIT_CPU, &cpu, nullptr);

@@ -1,10 +1,10 @@
 # Shared by run.sh, test.sh and tools/bench.sh: installs what is missing, starts a virtual display.
 
 # What building and running the game needs, on a machine with no display too.
-GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev xvfb xdotool imagemagick x11-utils)
+GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev libx11-dev xvfb xdotool imagemagick x11-utils)
 # What the tests need besides: GoogleTest, the X-Resource client library, the sheet generator, the
 # sanitizer and fuzzer build, and memcheck.
-TEST_PACKAGES=(libgtest-dev libx11-dev libxres-dev python3 clang libclang-rt-14-dev valgrind)
+TEST_PACKAGES=(libgtest-dev libxres-dev python3 clang libclang-rt-14-dev valgrind)
 # What the benchmark needs besides: its SDL2 peer and the plot.
 BENCH_PACKAGES=(libx11-dev libxres-dev libsdl2-dev libgl1-mesa-dri gnuplot-nox)
 

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -27,9 +29,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // Starts argv[0] from the PATH in `dir`, with `env` ("NAME=value" sets, "-NAME" unsets), standard input
-// from /dev/null and standard output and error to `output`, plus `keep` as the child's descriptor 3.
+// from /dev/null and standard output and error to `output`, plus `keep` as the child's descriptor 3; the
+// standard descriptor `closed`, if given, is left closed.
 inline pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
-                   const fs::path &dir = ".", const fs::path &output = "/dev/null", int keep = -1)
+                   const fs::path &dir = ".", const fs::path &output = "/dev/null", int keep = -1, int closed = -1)
 {
   std::vector<std::string> vars;
   for (char **var = environ; *var; var++)
@@ -57,6 +60,8 @@ inline pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   if (keep >= 0)
     posix_spawn_file_actions_adddup2(&actions, keep, 3);
+  if (closed >= 0)
+    posix_spawn_file_actions_addclose(&actions, closed);
   pid_t pid = -1;
   if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
     pid = -1;
@@ -107,6 +112,55 @@ inline std::string run(const std::vector<std::string> &argv, int seconds = 30)
   return out;
 }
 
+// A process's state letter from /proc ('Z' for one that has ended but is not yet waited for), or 0 when
+// there is no such process; `parent` receives its parent's id.
+inline char stateOf(pid_t pid, pid_t *parent = nullptr)
+{
+  const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+  // "pid (name) state ppid ...", where the name may hold anything, ')' too.
+  const size_t after = stat.rfind(')');
+  char state = 0;
+  long up = 0;
+  if (after == std::string::npos || std::sscanf(stat.c_str() + after + 1, " %c %ld", &state, &up) != 2)
+    return 0;
+  if (parent)
+    *parent = static_cast<pid_t>(up);
+  return state;
+}
+
+// The processes whose parent is `parent`.
+inline std::vector<pid_t> childrenOf(pid_t parent)
+{
+  std::vector<pid_t> children;
+  std::error_code error;
+  for (fs::directory_iterator entry("/proc", error), end; !error && entry != end; entry.increment(error)) {
+    const pid_t pid = static_cast<pid_t>(std::atol(entry->path().filename().c_str()));
+    pid_t up = 0;
+    if (pid > 0 && stateOf(pid, &up) && up == parent)
+      children.push_back(pid);
+  }
+  return children;
+}
+
+// Starts an Xvfb on a free display, ended by timeout(1) after 15 minutes should nobody end it first: its
+// name (":1"), or "" if it did not start. `pid` is timeout's, which passes a SIGTERM on to the server.
+inline std::string startXvfb(pid_t &pid)
+{
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0)
+    return "";
+  pid = spawn({"timeout", "900", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}, ".",
+              "/dev/null", fds[1]);
+  close(fds[1]);
+  // Xvfb writes the number and the line end separately, and fails if the pipe closes in between.
+  std::string number;
+  pollfd ready = {fds[0], POLLIN, 0};
+  for (char c = 0; c != '\n' && poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1;)
+    number += c;
+  close(fds[0]);
+  return number.size() > 1 && number.back() == '\n' ? ":" + number.substr(0, number.size() - 1) : "";
+}
+
 // An Xvfb of this process's own, set as DISPLAY for everything it starts; it ends with the process,
 // and on its own after 15 minutes should the process die first.
 struct Xvfb {
@@ -114,19 +168,7 @@ struct Xvfb {
   Display *display = nullptr;
   Xvfb()
   {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-      throw std::runtime_error("no pipe");
-    pid = spawn({"timeout", "900", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
-                ".", "/dev/null", fds[1]);
-    close(fds[1]);
-    // Xvfb writes the number and the line end separately, and fails if the pipe closes in between.
-    std::string number;
-    pollfd ready = {fds[0], POLLIN, 0};
-    for (char c = 0; c != '\n' && poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1;)
-      number += c;
-    setenv("DISPLAY", (":" + number.substr(0, number.size() - 1)).c_str(), 1);
-    close(fds[0]);
+    setenv("DISPLAY", startXvfb(pid).c_str(), 1);
     display = XOpenDisplay(nullptr);
     if (display == nullptr)
       throw std::runtime_error("Xvfb did not start");
@@ -147,9 +189,10 @@ inline Display *xDisplay()
   return server.display;
 }
 
-// The viewable 640 x 480 window of a process, found by its id through the X-Resource extension anywhere
-// under `parent` (a window manager may have put it in a frame of its own); 0 if none.
-inline Window windowOf(pid_t pid, Window parent = 0)
+// The viewable window of a process, `width` x `height` pixels (any size if 0), found by its id through the
+// X-Resource extension anywhere under `parent` (a window manager may have put it in a frame of its own); 0 if
+// none.
+inline Window windowOf(pid_t pid, Window parent = 0, int width = 640, int height = 480)
 {
   Display *x = xDisplay();
   Window root, up, *children = nullptr, found = 0;
@@ -163,11 +206,11 @@ inline Window windowOf(pid_t pid, Window parent = 0)
     if (XResQueryClientIds(x, 1, &query, &owners, &ids) == Success) {
       for (long j = 0; j < owners; j++)
         if (XResGetClientPid(&ids[j]) == pid && XGetWindowAttributes(x, children[i], &window) &&
-            window.map_state == IsViewable && window.width == 640 && window.height == 480)
+            window.map_state == IsViewable && (!width || (window.width == width && window.height == height)))
           found = children[i];
       XResClientIdsDestroy(owners, ids);
     }
-    found = found ? found : windowOf(pid, children[i]);
+    found = found ? found : windowOf(pid, children[i], width, height);
   }
   XFree(children);
   return found;
