@@ -307,52 +307,72 @@ const std::string early = "run-length data ends before its end-of-picture mark";
 std::vector<Case> runCases()
 {
   std::vector<Case> out = {
-      // 8 pixels a row: 3 + 5, then 8 or 4 + 4; a literal run is padded to 16 bits.
-      accepted("rle8_runs_to_row_end", runs(8, 8, 2, {3, 1, 5, 2, 0, 0, 8, 3, 0, 1})),
-      refused("rle8_run_one_past_row_end", runs(8, 8, 2, {3, 1, 6, 2, 0, 1}), pastRow),
-      accepted("rle8_literals_to_row_end", runs(8, 8, 2, {0, 3, 1, 2, 3,  0,  0,  5, 4, 5,  6,  7,  8, 0, 0,
-                                                          0, 0, 4, 9, 10, 11, 12, 0, 4, 13, 14, 15, 1, 0, 1})),
-      refused("rle8_literal_one_past_row_end", runs(8, 8, 2, {0, 3, 1, 2, 3, 0, 0, 6, 4, 5, 6, 7, 8, 9, 0, 1}),
-              pastRow),
-      accepted("rle8_literal_whole", runs(8, 8, 1, {0, 5, 1, 2, 3, 4, 5, 0, 3, 6, 0, 1})),
-      refused("rle8_literal_one_byte_short", runs(8, 8, 2, {0, 5, 1, 2, 3, 4, 5}), early),
-      refused("rle8_even_literal_one_byte_short", runs(8, 8, 2, {0, 4, 1, 2, 3}), early),
-      // 7 pixels a row: 3 + 4, then 7; a literal run of n pixels takes (n + 3) / 4 16-bit words.
-      accepted("rle4_runs_to_row_end", runs(4, 7, 2, {3, 0x12, 4, 0x34, 0, 0, 7, 0x56, 0, 1})),
-      refused("rle4_run_one_past_row_end", runs(4, 7, 2, {3, 0x12, 5, 0x34, 0, 1}), pastRow),
-      accepted("rle4_literals_to_row_end",
-               runs(4, 7, 2, {0, 3, 0x12, 0x30, 0, 4, 0x45, 0x67, 0, 0, 0, 7, 0x9A, 0xBC, 0xDE, 0xF0, 0, 1})),
-      refused("rle4_literal_one_past_row_end", runs(4, 7, 2, {0, 3, 0x12, 0x30, 0, 5, 0x45, 0x67, 0x80, 0, 0, 1}),
-              pastRow),
-      accepted("rle4_literal_whole", runs(4, 7, 1, {0, 5, 0x12, 0x34, 0x50, 0, 2, 0x66, 0, 1})),
-      refused("rle4_literal_one_byte_short", runs(4, 7, 2, {0, 5, 0x12, 0x34, 0x50}), early),
       // The reader fills run-length rows from the bottom only.
       refused("rle8_height_minus_1", runs(8, 8, -1, {8, 1, 0, 1}),
               "run-length data stored top to bottom is not a kind this game reads"),
   };
   for (int bits : {8, 4}) {
     const std::string depth = "rle" + std::to_string(bits) + "_";
-    const auto add = [&](const std::string &name, long height, const Bytes &data, const std::string &why) {
-      out.push_back(why.empty() ? accepted(depth + name, runs(bits, 8, height, data))
-                                : refused(depth + name, runs(bits, 8, height, data), why));
+    // `n` pixels of one colour, and `n` literal pixels 1, 2, 3... padded to 16 bits: a byte each at 8 bits, a
+    // byte for two at 4.
+    const auto run = [bits](int n) { return Bytes{static_cast<std::uint8_t>(n), std::uint8_t(bits == 8 ? 7 : 0x7A)}; };
+    const auto literal = [bits](int n) {
+      Bytes out = {0, static_cast<std::uint8_t>(n)};
+      for (int i = 0; i < n; i++)
+        if (bits == 8)
+          out.push_back(static_cast<std::uint8_t>(i % 15 + 1));
+        else if (i % 2)
+          out.back() |= i % 15 + 1;
+        else
+          out.push_back(static_cast<std::uint8_t>((i % 15 + 1) << 4));
+      out.resize((out.size() + 1) / 2 * 2);
+      return out;
     };
+    const auto join = [](std::initializer_list<Bytes> parts) {
+      Bytes out;
+      for (const Bytes &part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+      return out;
+    };
+    const Bytes endOfRow = {0, 0}, endOfPicture = {0, 1};
+    const auto add = [&](const std::string &name, long width, long height, const Bytes &data, const std::string &why) {
+      out.push_back(why.empty() ? accepted(depth + name, runs(bits, width, height, data))
+                                : refused(depth + name, runs(bits, width, height, data), why));
+    };
+    // 8 pixels a row fill whole 32-bit words: runs and literal runs may end at the row's end, not a pixel later.
+    add("runs_to_row_end", 8, 2, join({run(3), run(5), endOfRow, run(8), endOfPicture}), "");
+    add("run_one_past_row_end", 8, 2, join({run(3), run(6), endOfPicture}), pastRow);
+    add("literals_to_row_end", 8, 2, join({literal(3), literal(5), endOfRow, literal(4), literal(4), endOfPicture}),
+        "");
+    add("literal_one_past_row_end", 8, 2, join({literal(3), literal(6), endOfPicture}), pastRow);
+    // 5 pixels a row are stored in 8: runs may go on into the padding (ImageMagick's do), not a pixel further.
+    add("runs_into_padding", 5, 2, join({run(3), run(5), endOfRow, run(5), run(3), endOfPicture}), "");
+    add("run_one_past_padding", 5, 2, join({run(3), run(6), endOfPicture}), pastRow);
+    add("literals_into_padding", 5, 3,
+        join({literal(8), endOfRow, run(3), literal(5), endOfRow, run(4), literal(4), endOfPicture}), "");
+    add("literal_one_past_padding", 5, 2, join({literal(9), endOfPicture}), pastRow);
+    // A literal run's bytes, its padding included, must all be there.
+    const Bytes five = literal(5), four = literal(4);
+    add("literal_whole", 8, 1, join({five, run(3), endOfPicture}), "");
+    add("literal_one_byte_short", 8, 1, Bytes(five.begin(), five.end() - 1), early);
+    add("even_literal_one_byte_short", 8, 1, Bytes(four.begin(), four.end() - 1), early);
     // From the bottom row's third pixel to the top row's sixth, then 3 pixels to its end.
-    add("jump_to_last_row", 3, {2, 1, 0, 2, 3, 2, 3, 2, 0, 0}, "");
-    add("jump_one_past_last_row", 3, {2, 1, 0, 2, 3, 3, 3, 2, 0, 0}, "a run-length jump moves below the image");
-    add("jump_to_right_edge", 2, {2, 1, 0, 2, 6, 0, 0, 0, 8, 2, 0, 1}, "");
-    add("jump_one_past_right_edge", 2, {2, 1, 0, 2, 7, 0, 0, 0, 8, 2, 0, 1},
+    add("jump_to_last_row", 8, 3, Bytes{2, 1, 0, 2, 3, 2, 3, 2, 0, 0}, "");
+    add("jump_one_past_last_row", 8, 3, Bytes{2, 1, 0, 2, 3, 3, 3, 2, 0, 0}, "a run-length jump moves below the image");
+    add("jump_to_right_edge", 8, 2, Bytes{2, 1, 0, 2, 6, 0, 0, 0, 8, 2, 0, 1}, "");
+    add("jump_one_past_right_edge", 8, 2, Bytes{2, 1, 0, 2, 7, 0, 0, 0, 8, 2, 0, 1},
         "a run-length jump moves past the right edge");
-    add("jump_cut_short", 2, {2, 1, 0, 2, 6}, early);
+    add("jump_cut_short", 8, 2, Bytes{2, 1, 0, 2, 6}, early);
     // The reader stops after the last row's end, whatever follows.
-    add("end_of_row_on_last_row", 2, {8, 1, 0, 0, 8, 2, 0, 0, 0xFF, 0xFF}, "");
+    add("end_of_row_on_last_row", 8, 2, Bytes{8, 1, 0, 0, 8, 2, 0, 0, 0xFF, 0xFF}, "");
     // ImageMagick decodes a picture that ends early alike, but calls it an unexpected end of file.
     const Picture bottomRowOnly = picture(8, 2, [bits](long x, long y) {
       return paletteColour(y == 0 ? 0 : bits == 8 ? 1 : x % 2);
     });
     out.push_back(shows(depth + "end_of_picture", runs(bits, 8, 2, {8, 1, 0, 1}), bottomRowOnly, false));
-    add("no_end_of_picture", 2, {8, 1, 0, 0}, early);
-    add("half_a_pair", 2, {8, 1, 0}, early);
-    add("height_1", 1, {8, 1, 0, 0}, "");
+    add("no_end_of_picture", 8, 2, Bytes{8, 1, 0, 0}, early);
+    add("half_a_pair", 8, 2, Bytes{8, 1, 0}, early);
+    add("height_1", 8, 1, Bytes{8, 1, 0, 0}, "");
   }
   // Run-length pixels may start at the very end of the file (and then lack their end), not past it.
   Bytes empty = runs(8, 8, 2, {});
@@ -593,7 +613,7 @@ TEST(SheetCheck, SheetsImageMagickWrote)
                              {"palette_124", "-compress None", "BMP", 24, 13, 124, 8, 0},
                              {"os2_4bit", "", "BMP2", 8, 13, 12, 4, 0},
                              {"os2_8bit", "", "BMP2", 24, 13, 12, 8, 0},
-                             {"rle8", "", "BMP3", 24, 16, 40, 8, 1}};
+                             {"rle8", "", "BMP3", 24, 13, 40, 8, 1}};
   for (const Written &row : written)
     check(row);
 }
