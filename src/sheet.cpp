@@ -34,14 +34,17 @@ static void put(std::vector<std::uint8_t> &bytes, std::uint32_t value, int size)
     bytes.push_back(static_cast<std::uint8_t>(value));
 }
 
-// Walks run-length pixel data exactly as the library's reader decodes it, but
-// refuses any pixel that would land outside its row or the image. `used` is the
-// number of bytes the reader consumes.
+// Walks run-length pixel data exactly as the library's reader decodes it and
+// rewrites it into `pixels`, refusing any pixel that would land outside the
+// image. Encoders such as ImageMagick's run on into a row's padding (as far as
+// its stored width, a multiple of 32 bits); the reader would write those pixels
+// past the row, so they are cut off.
 static const char *walkRunLengths(const std::uint8_t *data, std::size_t size, int bits, std::int64_t width,
-                                  std::int64_t height, std::size_t &used)
+                                  std::int64_t height, std::vector<std::uint8_t> &pixels)
 {
   const char *const pastRow = "run-length data runs past the end of a row";
   const char *const early = "run-length data ends before its end-of-picture mark";
+  const std::int64_t stored = (width * bits + 31) / 32 * 32 / bits;
   std::size_t at = 0;
   std::int64_t x = 0;
   std::int64_t y = height - 1; // the reader fills rows from the bottom
@@ -52,14 +55,19 @@ static const char *walkRunLengths(const std::uint8_t *data, std::size_t size, in
     const int value = data[at + 1];
     at += 2;
     if (count > 0) {
-      if (x + count > width)
+      if (x + count > stored)
         return pastRow;
+      if (x < width)
+        pixels.insert(pixels.end(),
+                      {static_cast<std::uint8_t>(std::min<std::int64_t>(count, width - x)), data[at - 1]});
       x += count;
     } else if (value == 0) { // end of row
+      pixels.insert(pixels.end(), {0, 0});
       x = 0;
       if (--y < 0)
         break;
     } else if (value == 1) { // end of picture
+      pixels.insert(pixels.end(), {0, 1});
       break;
     } else if (value == 2) { // jump right and down
       if (size - at < 2)
@@ -71,17 +79,28 @@ static const char *walkRunLengths(const std::uint8_t *data, std::size_t size, in
         return "a run-length jump moves past the right edge";
       if (y < 0)
         return "a run-length jump moves below the image";
+      pixels.insert(pixels.end(), data + at - 4, data + at);
     } else { // `value` literal pixels, padded to a 16-bit boundary
-      const std::size_t bytes = bits == 8 ? (value + 1) / 2 * 2 : (value + 3) / 4 * 2;
-      if (x + value > width)
+      const auto literalBytes = [bits](std::int64_t n) {
+        return static_cast<std::size_t>(bits == 8 ? (n + 1) / 2 * 2 : (n + 3) / 4 * 2);
+      };
+      if (x + value > stored)
         return pastRow;
-      if (size - at < bytes)
+      if (size - at < literalBytes(value))
         return early;
-      at += bytes;
+      // The pixels within the row: a shorter literal run, or one or two pixels
+      // as runs (a 4-bit run of two alternates the halves of its byte).
+      const std::int64_t kept = std::max<std::int64_t>(0, std::min<std::int64_t>(value, width - x));
+      if (kept >= 3) {
+        pixels.insert(pixels.end(), {0, static_cast<std::uint8_t>(kept)});
+        pixels.insert(pixels.end(), data + at, data + at + literalBytes(kept));
+      }
+      for (std::int64_t i = 0; kept < 3 && i < kept; i += bits == 8 ? 1 : 2)
+        pixels.insert(pixels.end(), {static_cast<std::uint8_t>(bits == 8 ? 1 : kept), data[at + i]});
+      at += literalBytes(value);
       x += value;
     }
   }
-  used = at;
   return nullptr;
 }
 
@@ -140,16 +159,16 @@ std::string checkSheet(const std::vector<std::uint8_t> &in, std::vector<std::uin
   const std::size_t plainEnd = start + stride * (rows - 1) + (width * bits + 7) / 8;
   if (!runs && in.size() < plainEnd)
     return "the file ends " + grouped(plainEnd - in.size()) + " bytes before its pixels do";
-  std::size_t runBytes = 0;
+  std::vector<std::uint8_t> runData;
   if (runs && start > in.size())
     return "the file ends before its pixels start";
   if (runs)
-    if (const char *problem = walkRunLengths(in.data() + start, in.size() - start, bits, width, height, runBytes))
+    if (const char *problem = walkRunLengths(in.data() + start, in.size() - start, bits, width, height, runData))
       return problem;
 
   // The rewritten file: headers, masks or palette, then the pixels.
   const std::size_t paletteSize = bits <= 8 ? 256 * 4 : 0, masksSize = fields ? 12 : 0;
-  const std::size_t pixelsSize = runs ? runBytes : stride * rows;
+  const std::size_t pixelsSize = runs ? runData.size() : stride * rows;
   const std::size_t offset = 54 + masksSize + paletteSize;
   out.clear();
   out.reserve(offset + pixelsSize);
@@ -174,8 +193,7 @@ std::string checkSheet(const std::vector<std::uint8_t> &in, std::vector<std::uin
     for (std::size_t i = 0; i < 256; i++)
       put(out, i < colours && headerEnd + i * entry + 3 <= start ? field(in, headerEnd + i * entry, 3) : 0, 4);
   }
-  if (runs)
-    out.insert(out.end(), in.data() + start, in.data() + start + runBytes);
+  out.insert(out.end(), runData.begin(), runData.end());
   for (std::int64_t row = 0; !runs && row < rows; row++) {
     // Rows are stored bottom-up; a top-down file is turned over. A last row
     // whose padding the file lacks is padded here.

@@ -24,8 +24,8 @@ constexpr long sheetMaxPixels = 1L << 24;
 std::string grouped(long long n);
 // Checks a BMP file held in memory and rewrites it into `checked`: a 40-byte
 // header, bottom-up rows, a full 256-entry palette for 1- to 8-bit pixels, and
-// exactly the pixel bytes the reader will consume. Returns why the file was
-// refused, or nothing.
+// exactly the pixel bytes the reader will consume, run-length runs cut at the
+// end of their row. Returns why the file was refused, or nothing.
 std::string checkSheet(const std::vector<std::uint8_t> &file, std::vector<std::uint8_t> &checked);
 // Decodes bytes that checkSheet wrote with the library's reader, converted to
 // the current colour depth; none if the library cannot.
