@@ -2,18 +2,12 @@
 // its bound (accepted, and decoded by the library's reader to the colours ImageMagick decodes from the same
 // bytes) and one step past it (refused, with its reason).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <iomanip>
-#include <iterator>
 #include <sstream>
 
+#include "harness.h"
 #include "sheet.h"
 
 namespace {
@@ -36,11 +30,10 @@ struct Picture {
   std::vector<std::uint32_t> rgb;
 };
 
-// A picture of the colours `rgb` gives each pixel.
+// A picture of the colours `rgb` gives each pixel, taken row by row.
 Picture picture(long width, long height, const std::function<std::uint32_t(long x, long y)> &rgb)
 {
   Picture out{width, height, {}};
-  out.rgb.reserve(width * height);
   for (long y = 0; y < height; y++)
     for (long x = 0; x < width; x++)
       out.rgb.push_back(rgb(x, y));
@@ -51,8 +44,8 @@ Picture picture(long width, long height, const std::function<std::uint32_t(long 
 testing::AssertionResult same(const Picture &got, const Picture &want)
 {
   if (got.width != want.width || got.height != want.height || got.rgb.size() != want.rgb.size())
-    return testing::AssertionFailure() << got.width << " x " << got.height << " (" << got.rgb.size() << " pixels), not "
-                                       << want.width << " x " << want.height;
+    return testing::AssertionFailure() << got.width << " x " << got.height << ", not " << want.width << " x "
+                                       << want.height;
   for (std::size_t i = 0; i < got.rgb.size(); i++)
     if (got.rgb[i] != want.rgb[i])
       return testing::AssertionFailure() << "pixel (" << i % got.width << ", " << i / got.width << ") is #" << std::hex
@@ -60,632 +53,416 @@ testing::AssertionResult same(const Picture &got, const Picture &want)
   return testing::AssertionSuccess();
 }
 
-// The colours of a decoded sheet, which is then destroyed.
+// The colours of a decoded sheet, which is then destroyed; none without a sheet.
 Picture colours(BITMAP *sheet)
 {
-  Picture out{sheet->w, sheet->h, {}};
-  out.rgb.reserve(static_cast<std::size_t>(sheet->w) * sheet->h);
-  for (int y = 0; y < sheet->h; y++)
-    for (int x = 0; x < sheet->w; x++) {
-      const int c = getpixel(sheet, x, y);
-      out.rgb.push_back(getr32(c) << 16 | getg32(c) << 8 | getb32(c));
-    }
+  const Picture out = !sheet ? Picture{} : picture(sheet->w, sheet->h, [sheet](long x, long y) {
+    const int c = getpixel(sheet, x, y);
+    return static_cast<std::uint32_t>(getr32(c) << 16 | getg32(c) << 8 | getb32(c));
+  });
   destroy_bitmap(sheet);
   return out;
 }
 
-// A scratch file of this test's own, removed when it goes.
-struct TempFile {
+// A scratch file of this test's own holding `bytes`, removed when it goes.
+struct Scratch {
   std::string path = testing::TempDir() + "quarrow-sheet-XXXXXX";
-  TempFile() { close(mkstemp(path.data())); }
-  ~TempFile() { std::remove(path.c_str()); }
-  void write(const Bytes &bytes) const
+  explicit Scratch(const Bytes &bytes = {})
   {
+    close(mkstemp(path.data()));
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), bytes.size());
   }
-  Bytes read() const
-  {
-    std::ifstream file(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(file), {});
-  }
+  ~Scratch() { std::remove(path.c_str()); }
 };
 
-// The standard output of a shell command, which must end with status 0.
-Bytes run(const std::string &command)
+// What ImageMagick decodes from a BMP file, read back from the binary PPM it writes, pixel by pixel.
+Picture magick(const Bytes &file)
 {
-  Bytes out;
-  FILE *pipe = popen(command.c_str(), "r");
-  for (int c; pipe && (c = std::fgetc(pipe)) != EOF;)
-    out.push_back(static_cast<std::uint8_t>(c));
-  const int status = pipe ? pclose(pipe) : -1;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
-  return out;
+  const Scratch input(file), ppm;
+  run({"convert", "BMP:" + input.path, "-depth", "8", "PPM:" + ppm.path});
+  std::istringstream in(slurp(ppm.path));
+  long width = 0, height = 0, top = 0;
+  (in.ignore(2) >> width >> height >> top).get(); // "P6", the size, the top value and one white space
+  return picture(width, height, [&in](long, long) {
+    const int red = in.get(), green = in.get();
+    return static_cast<std::uint32_t>(red << 16 | green << 8 | in.get());
+  });
 }
 
-// What ImageMagick decodes from a BMP file that it must find `width` pixels wide.
-Picture magick(const Bytes &file, long width)
+// Palette entry `k`'s colour, the first 64 all different, each channel 6 bits widened to 8 as the library
+// widens palette colours, so that they survive it.
+std::uint32_t paletteColour(std::uint32_t k)
 {
-  TempFile bmp;
-  bmp.write(file);
-  const Bytes rgb = run("timeout 30 convert 'BMP:" + bmp.path + "' -depth 8 rgb:- 2>/dev/null");
-  Picture out{width, static_cast<long>(rgb.size() / 3 / width), {}};
-  for (std::size_t i = 0; i + 2 < rgb.size(); i += 3)
-    out.rgb.push_back(rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]);
-  return out;
+  const auto six = [](std::uint32_t v) { return (v & 63) << 2 | (v & 63) >> 4; };
+  return six(k * 7 + 1) << 16 | six(k * 13 + 2) << 8 | six(k * 29 + 3);
 }
 
-// Appends a little-endian field of `size` bytes.
-void put(Bytes &to, std::uint64_t value, int size)
+// A pixel's value, unlike its neighbours': a palette index (x in the top row), a 16-bit word whose channels keep
+// to values that the library and ImageMagick widen alike (0 to 2 and the top three), or 0xRRGGBB.
+std::uint32_t pattern(long x, long y, int bits, bool sixBitGreen)
 {
-  for (int i = 0; i < size; i++, value >>= 8)
-    to.push_back(static_cast<std::uint8_t>(value));
+  const auto channel = [](long n, std::uint32_t top) { return n % 6 < 3 ? n % 6 : top - n % 6 + 3; };
+  if (bits <= 8)
+    return (x + y * 5) % (1u << bits);
+  if (bits == 16)
+    return channel(x + y, 31) << (sixBitGreen ? 11 : 10) | channel(x * 2 + y, sixBitGreen ? 63 : 31) << 5 |
+           channel(x * 5 + 2 * y, 31);
+  return static_cast<std::uint32_t>(x * 0x2F1B07 + y * 0x0B3D65) ^ 0x5A00005A;
 }
 
 // A BMP file's fields, laid out by bmp().
 struct Bmp {
-  std::uint32_t header = 40;
   long width = 5, height = 3;
   int bits = 24;
-  std::uint32_t compression = 0, used = 0; // used: the palette's stated count (biClrUsed)
-  Bytes palette;                           // stored entries: 3 bytes each after a 12-byte header, else 4
-  std::vector<std::uint32_t> masks;        // red, green, blue: after a 40-byte header, inside longer ones
-  Bytes pixels;
-  long offset = -1; // where the pixels start (bfOffBits); by default right after the palette
+  std::uint32_t header = 40, compression = 0, used = 0; // used: the palette's stated count (biClrUsed)
+  int entries = -1;                   // palette entries stored, 3 bytes each after a 12-byte header: -1 for all
+  std::vector<std::uint32_t> masks{}; // red, green, blue: after a 40-byte header, inside longer ones
+  Bytes pixels{};                     // by default the pattern, unless run-length
+  int cut = 0; // pixels said to start this many bytes before the palette's end, which is cut there (never the
+               // header), or if negative past the file's end
 };
 
-// The bytes of a BMP file. An offset short of the palette's end cuts the palette there.
-Bytes bmp(const Bmp &b)
+// The bytes of a BMP file: the pattern's rows bottom-up (top-down for a negative height), padded to 32 bits.
+Bytes bmp(Bmp b)
 {
-  Bytes info;
-  if (b.header == 12) {
-    put(info, 12, 4);
-    for (long value : {b.width, b.height, 1L, long{b.bits}})
-      put(info, value, 2);
-  } else {
-    for (long value : {long{b.header}, b.width, b.height})
-      put(info, value, 4);
-    put(info, 1, 2);
-    put(info, b.bits, 2);
-    for (std::uint64_t value : {std::uint64_t{b.compression}, std::uint64_t{b.pixels.size()}, std::uint64_t{2835},
-                                std::uint64_t{2835}, std::uint64_t{b.used}, std::uint64_t{0}})
-      put(info, value, 4);
-    if (b.header > 40)
-      for (std::uint32_t mask : b.masks)
-        put(info, mask, 4);
-    info.resize(b.header);
-    if (b.header == 40)
-      for (std::uint32_t mask : b.masks)
-        put(info, mask, 4);
+  const long rows = std::labs(b.height), stride = (b.width * b.bits + 31) / 32 * 4;
+  // Appends a little-endian field of `size` bytes.
+  const auto put = [](Bytes &to, std::uint64_t value, int size) {
+    for (int i = 0; i < size; i++, value >>= 8)
+      to.push_back(static_cast<std::uint8_t>(value));
+  };
+  if (b.pixels.empty() && b.compression != 1 && b.compression != 2) {
+    b.pixels.resize(stride * rows);
+    for (long row = 0; row < rows; row++)
+      for (long x = 0, y = b.height < 0 ? row : rows - 1 - row; x < b.width; x++) {
+        const std::uint32_t value = pattern(x, y, b.bits, b.masks.size() == 3 && b.masks[1] == 0x7E0);
+        std::uint8_t *at = &b.pixels[row * stride + x * b.bits / 8];
+        if (b.bits < 8)
+          *at |= value << (8 - b.bits - x * b.bits % 8);
+        for (int i = 0; i < b.bits / 8; i++)
+          at[i] = static_cast<std::uint8_t>(value >> 8 * i);
+      }
   }
-  const std::size_t offset = b.offset >= 0 ? b.offset : 14 + info.size() + b.palette.size();
+  Bytes info;
+  if (b.header == 12) // OS/2's: 16-bit fields, its size as two
+    for (long value : {12L, 0L, b.width, b.height, 1L, long{b.bits}})
+      put(info, value, 2);
+  else {
+    // The 16-bit plane count (1) and depth as one 32-bit field.
+    for (long value : {long{b.header}, b.width, b.height, long{b.bits} << 16 | 1, long{b.compression},
+                       long(b.pixels.size()), 2835L, 2835L, long{b.used}, 0L})
+      put(info, value, 4);
+    for (std::uint32_t mask : b.masks)
+      put(info, mask, 4);
+    info.resize(std::max<std::size_t>(info.size(), b.header));
+  }
+  const int entry = b.header == 12 ? 3 : 4, entries = b.entries >= 0 ? b.entries : b.bits <= 8 ? 1 << b.bits : 0;
+  const std::size_t offset = 14 + info.size() + entries * entry - b.cut;
   Bytes file = {'B', 'M'};
-  put(file, offset + b.pixels.size(), 4);
-  put(file, 0, 4);
-  put(file, offset, 4);
+  for (std::size_t value : {offset + b.pixels.size(), std::size_t{0}, offset})
+    put(file, value, 4);
   file.insert(file.end(), info.begin(), info.end());
-  file.insert(file.end(), b.palette.begin(), b.palette.end());
-  file.resize(offset);
+  for (int k = 0; k < entries; k++)
+    put(file, paletteColour(k), entry);
+  file.resize(std::min(file.size(), std::max(offset, 14 + info.size())));
   file.insert(file.end(), b.pixels.begin(), b.pixels.end());
   return file;
 }
 
-// A 6-bit channel widened to 8 bits as the library widens palette colours, so that it survives them.
-std::uint32_t sixBits(std::uint32_t value)
+// A run-length file with a 16-entry palette, its data written as words: "r5" is a run of 5 pixels, "l5" 5
+// literal pixels with their padding, "e" a row's end, "E" the picture's, "~" drops the last byte, and a number
+// is a byte as it stands ("0 2 dx dy" is a jump). Runs take palette entries 1 to 15 in turn (at 4 bits, two
+// alternating) by where they stand, and a literal run's pixels 1 to 15. `cut` as for bmp().
+Bytes rle(int bits, long width, long height, const std::string &words, int cut = 0)
 {
-  return (value & 63) << 2 | (value & 63) >> 4;
+  Bytes data;
+  std::istringstream in(words);
+  for (std::string word; in >> word;) {
+    const int n = std::atoi(word.c_str() + 1), c = data.size() / 2 % 15 + 1;
+    if (word[0] == 'r')
+      data.insert(data.end(), {std::uint8_t(n), std::uint8_t(bits == 8 ? c : c << 4 | (c ^ 15))});
+    else if (word[0] == 'l') {
+      data.insert(data.end(), {0, std::uint8_t(n)});
+      for (int i = 0; i < n; i += 8 / bits)
+        data.push_back(bits == 8 ? i % 15 + 1 : (i % 15 + 1) << 4 | (i + 1 < n ? (i + 1) % 15 + 1 : 0));
+      if ((n * bits + 7) / 8 % 2)
+        data.push_back(0);
+    } else if (word == "e" || word == "E")
+      data.insert(data.end(), {0, std::uint8_t(word == "E")});
+    else if (word == "~")
+      data.pop_back();
+    else
+      data.push_back(std::uint8_t(std::stoi(word)));
+  }
+  return bmp({width, height, bits, 40, bits == 8 ? 1u : 2u, 16, 16, {}, data, cut});
 }
 
-// Palette entry `k`'s colour; the first 64 differ.
-std::uint32_t paletteColour(std::uint32_t k)
-{
-  return sixBits(k * 7 + 1) << 16 | sixBits(k * 13 + 2) << 8 | sixBits(k * 29 + 3);
-}
+// Bit-field layouts: red, green and blue masks, 16-bit but for 888.
+const std::vector<std::uint32_t> rgb565 = {0xF800, 0x7E0, 0x1F}, rgb555 = {0x7C00, 0x3E0, 0x1F},
+                                 rgb888 = {0xFF0000, 0xFF00, 0xFF};
+const std::pair<std::string, std::vector<std::uint32_t>> layouts[] = {
+    {"565", rgb565}, {"555", rgb555}, {"888", rgb888}};
 
-// `count` palette entries of `size` bytes: blue, green, red and a spare byte.
-Bytes palette(int count, int size = 4)
-{
-  Bytes out;
-  for (int k = 0; k < count; k++)
-    put(out, paletteColour(k), size);
-  return out;
-}
-
-// A pixel's value, y counted from the top: a palette index, a 16-bit word or 0xRRGGBB.
-using Pixels = std::function<std::uint32_t(long x, long y)>;
-
-// Pixel rows as a BMP stores them: bottom-up unless `topDown`, each padded to a multiple of 4 bytes.
-Bytes rows(long width, long height, int bits, const Pixels &value, bool topDown = false)
-{
-  const long stride = (width * bits + 31) / 32 * 4;
-  Bytes out(stride * height);
-  for (long row = 0; row < height; row++)
-    for (long x = 0, y = topDown ? row : height - 1 - row; x < width; x++) {
-      std::uint8_t *at = &out[row * stride + x * bits / 8];
-      if (bits < 8)
-        *at |= value(x, y) << (8 - bits - x * bits % 8);
-      for (int i = 0; i < bits / 8; i++)
-        at[i] = static_cast<std::uint8_t>(value(x, y) >> 8 * i);
-    }
-  return out;
-}
-
-// Pixels that differ from their neighbours at every depth. 16-bit channels keep to values that the library and
-// ImageMagick widen alike: 0 to 2 and the top three (5-bit 29 to 31, 6-bit green 61 to 63).
-Pixels pattern(int bits, bool sixBitGreen = false)
-{
-  if (bits <= 8)
-    return [bits](long x, long y) { return static_cast<std::uint32_t>(x * 3 + y * 5) % (1u << bits); };
-  if (bits == 16)
-    return [sixBitGreen](long x, long y) {
-      const auto channel = [](long n, std::uint32_t top) { return n % 6 < 3 ? n % 6 : top - n % 6 + 3; };
-      const std::uint32_t red = channel(x + y, 31), blue = channel(x * 5 + 2 * y, 31);
-      return sixBitGreen ? red << 11 | channel(x * 2 + y, 63) << 5 | blue
-                         : red << 10 | channel(x * 2 + y, 31) << 5 | blue;
-    };
-  return [](long x, long y) { return static_cast<std::uint32_t>(x * 0x2F1B07 + y * 0x0B3D65) ^ 0x5A00005A; };
-}
-
-// What the pattern shows: palette colours, or the low 24 bits of 24- and 32-bit pixels.
-Picture shown(long width, long height, int bits)
-{
-  const Pixels value = pattern(bits);
-  return picture(width, height,
-                 [&](long x, long y) { return bits <= 8 ? paletteColour(value(x, y)) : value(x, y) & 0xFFFFFF; });
-}
-
-// An uncompressed file of the pattern, with a full palette at 1 to 8 bits.
-Bytes plain(long width, long height, int bits, std::uint32_t header = 40)
-{
-  Bmp file{header, width, height, bits, 0, 0, {}, {}, {}};
-  if (bits <= 8)
-    file.palette = palette(1 << bits, header == 12 ? 3 : 4);
-  file.pixels = rows(width, std::labs(height), bits, pattern(bits), height < 0);
-  return bmp(file);
-}
-
-// Run-length data with a 16-entry palette.
-Bytes runs(int bits, long width, long height, const Bytes &data)
-{
-  return bmp({40, width, height, bits, bits == 8 ? 1u : 2u, 16, palette(16), {}, data});
-}
-
-// One file and what the check makes of it: a refusal, or colours: those the test computed, if any, and
-// ImageMagick's, unless it decodes these bytes otherwise for a reason the row states.
+// One file and what the check makes of it: a refusal, or the colours ImageMagick decodes from it, or, where
+// ImageMagick decodes these bytes otherwise (for the reason given over the row), the colours `want`.
 struct Case {
   std::string name;
   Bytes file;
   std::string refusal; // empty when accepted
-  Picture want;
-  bool magick = true;
+  Picture want{};      // empty for ImageMagick's colours
 };
-// A file that must decode as ImageMagick decodes it.
-Case accepted(const std::string &name, const Bytes &file)
-{
-  return {name, file, "", {}, true};
-}
-// A file that must decode to `want`, and whether ImageMagick agrees.
-Case shows(const std::string &name, const Bytes &file, const Picture &want, bool magick = true)
-{
-  return {name, file, "", want, magick};
-}
-// A file refused for `why`.
-Case refused(const std::string &name, const Bytes &file, const std::string &why)
-{
-  return {name, file, why, {}, false};
-}
 
-// Checks one row: its refusal, or its colours.
-void check(const Case &row)
-{
-  SCOPED_TRACE(row.name);
-  Bytes checked;
-  ASSERT_EQ(checkSheet(row.file, checked), row.refusal);
-  if (!row.refusal.empty())
-    return;
-  BITMAP *sheet = decodeSheet(checked);
-  ASSERT_NE(sheet, nullptr);
-  const Picture got = colours(sheet);
-  if (!row.want.rgb.empty()) {
-    EXPECT_TRUE(same(got, row.want)) << "as computed";
-  }
-  if (row.magick) {
-    EXPECT_TRUE(same(got, magick(row.file, got.width))) << "as ImageMagick decodes it";
-  }
-}
-
-// Checks every row of a table.
+// Checks every row of a table: its refusal, or its colours.
 void check(const std::vector<Case> &table)
 {
-  for (const Case &row : table)
-    check(row);
-}
-
-const std::string pastRow = "run-length data runs past the end of a row";
-const std::string early = "run-length data ends before its end-of-picture mark";
-
-// Runs, literal runs, jumps, and the ends of rows and of the picture, at 8 and 4 bits a pixel.
-std::vector<Case> runCases()
-{
-  std::vector<Case> out = {
-      // The reader fills run-length rows from the bottom only.
-      refused("rle8_height_minus_1", runs(8, 8, -1, {8, 1, 0, 1}),
-              "run-length data stored top to bottom is not a kind this game reads"),
-  };
-  for (int bits : {8, 4}) {
-    const std::string depth = "rle" + std::to_string(bits) + "_";
-    // `n` pixels of one colour, and `n` literal pixels 1, 2, 3... padded to 16 bits: a byte each at 8 bits, a
-    // byte for two at 4.
-    const auto run = [bits](int n) { return Bytes{static_cast<std::uint8_t>(n), std::uint8_t(bits == 8 ? 7 : 0x7A)}; };
-    const auto literal = [bits](int n) {
-      Bytes out = {0, static_cast<std::uint8_t>(n)};
-      for (int i = 0; i < n; i++)
-        if (bits == 8)
-          out.push_back(static_cast<std::uint8_t>(i % 15 + 1));
-        else if (i % 2)
-          out.back() |= i % 15 + 1;
-        else
-          out.push_back(static_cast<std::uint8_t>((i % 15 + 1) << 4));
-      out.resize((out.size() + 1) / 2 * 2);
-      return out;
-    };
-    const auto join = [](std::initializer_list<Bytes> parts) {
-      Bytes out;
-      for (const Bytes &part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-      return out;
-    };
-    const Bytes endOfRow = {0, 0}, endOfPicture = {0, 1};
-    const auto add = [&](const std::string &name, long width, long height, const Bytes &data, const std::string &why) {
-      out.push_back(why.empty() ? accepted(depth + name, runs(bits, width, height, data))
-                                : refused(depth + name, runs(bits, width, height, data), why));
-    };
-    // 8 pixels a row fill whole 32-bit words: runs and literal runs may end at the row's end, not a pixel later.
-    add("runs_to_row_end", 8, 2, join({run(3), run(5), endOfRow, run(8), endOfPicture}), "");
-    add("run_one_past_row_end", 8, 2, join({run(3), run(6), endOfPicture}), pastRow);
-    add("literals_to_row_end", 8, 2, join({literal(3), literal(5), endOfRow, literal(4), literal(4), endOfPicture}),
-        "");
-    add("literal_one_past_row_end", 8, 2, join({literal(3), literal(6), endOfPicture}), pastRow);
-    // 5 pixels a row are stored in 8: runs may go on into the padding (ImageMagick's do), not a pixel further.
-    add("runs_into_padding", 5, 2, join({run(3), run(5), endOfRow, run(5), run(3), endOfPicture}), "");
-    add("run_one_past_padding", 5, 2, join({run(3), run(6), endOfPicture}), pastRow);
-    add("literals_into_padding", 5, 3,
-        join({literal(8), endOfRow, run(3), literal(5), endOfRow, run(4), literal(4), endOfPicture}), "");
-    add("literal_one_past_padding", 5, 2, join({literal(9), endOfPicture}), pastRow);
-    // A literal run's bytes, its padding included, must all be there.
-    const Bytes five = literal(5), four = literal(4);
-    add("literal_whole", 8, 1, join({five, run(3), endOfPicture}), "");
-    add("literal_one_byte_short", 8, 1, Bytes(five.begin(), five.end() - 1), early);
-    add("even_literal_one_byte_short", 8, 1, Bytes(four.begin(), four.end() - 1), early);
-    // From the bottom row's third pixel to the top row's sixth, then 3 pixels to its end.
-    add("jump_to_last_row", 8, 3, Bytes{2, 1, 0, 2, 3, 2, 3, 2, 0, 0}, "");
-    add("jump_one_past_last_row", 8, 3, Bytes{2, 1, 0, 2, 3, 3, 3, 2, 0, 0}, "a run-length jump moves below the image");
-    add("jump_to_right_edge", 8, 2, Bytes{2, 1, 0, 2, 6, 0, 0, 0, 8, 2, 0, 1}, "");
-    add("jump_one_past_right_edge", 8, 2, Bytes{2, 1, 0, 2, 7, 0, 0, 0, 8, 2, 0, 1},
-        "a run-length jump moves past the right edge");
-    add("jump_cut_short", 8, 2, Bytes{2, 1, 0, 2, 6}, early);
-    // The reader stops after the last row's end, whatever follows.
-    add("end_of_row_on_last_row", 8, 2, Bytes{8, 1, 0, 0, 8, 2, 0, 0, 0xFF, 0xFF}, "");
-    // ImageMagick decodes a picture that ends early alike, but calls it an unexpected end of file.
-    const Picture bottomRowOnly = picture(8, 2, [bits](long x, long y) {
-      return paletteColour(y == 0 ? 0 : bits == 8 ? 1 : x % 2);
-    });
-    out.push_back(shows(depth + "end_of_picture", runs(bits, 8, 2, {8, 1, 0, 1}), bottomRowOnly, false));
-    add("no_end_of_picture", 8, 2, Bytes{8, 1, 0, 0}, early);
-    add("half_a_pair", 8, 2, Bytes{8, 1, 0}, early);
-    add("height_1", 8, 1, Bytes{8, 1, 0, 0}, "");
+  for (const Case &row : table) {
+    SCOPED_TRACE(row.name);
+    Bytes checked; // left empty when the file is refused
+    EXPECT_EQ(checkSheet(row.file, checked), row.refusal);
+    if (!checked.empty() && row.refusal.empty()) {
+      EXPECT_TRUE(same(colours(decodeSheet(checked)), row.want.rgb.empty() ? magick(row.file) : row.want));
+    }
   }
-  // Run-length pixels may start at the very end of the file (and then lack their end), not past it.
-  Bytes empty = runs(8, 8, 2, {});
-  out.push_back(refused("rle_starting_at_file_end", empty, early));
-  empty[10]++;
-  out.push_back(refused("rle_starting_past_file_end", empty, "the file ends before its pixels start"));
-  return out;
 }
+
 TEST(SheetCheck, RunLengths)
 {
-  check(runCases());
+  const char *const pastRow = "run-length data runs past the end of a row";
+  const char *const early = "run-length data ends before its end-of-picture mark";
+  // The reader fills run-length rows from the bottom only. Their data may start at the file's very end (and then
+  // lack its end), not past it.
+  check({{"rle8_height_minus_1", rle(8, 8, -1, "8 1 E"),
+          "run-length data stored top to bottom is not a kind this game reads"},
+         {"rle_starting_at_file_end", rle(8, 8, 2, ""), early},
+         {"rle_starting_past_file_end", rle(8, 8, 2, "", -1), "the file ends before its pixels start"}});
+  for (int bits : {8, 4}) {
+    // One row at this depth.
+    const auto row = [bits](std::string name, long w, long h, const char *words, const char *why,
+                            const Picture &want = {}) {
+      return Case{"rle" + std::to_string(bits) + "_" + name, rle(bits, w, h, words), why, want};
+    };
+    check({
+        // 8 pixels a row fill whole 32-bit words: runs and literal runs may end at the row's end, not a pixel later.
+        row("runs_to_row_end", 8, 2, "r3 r5 e r8 E", ""),
+        row("run_one_past_row_end", 8, 2, "r3 r6 E", pastRow),
+        row("literals_to_row_end", 8, 2, "l3 l5 e l4 l4 E", ""),
+        row("literal_one_past_row_end", 8, 2, "l3 l6 E", pastRow),
+        // 5 pixels a row are stored in 8: runs may go on into the padding (ImageMagick's do), not a pixel further.
+        row("runs_into_padding", 5, 2, "r3 r5 e r5 r3 E", ""),
+        row("run_one_past_padding", 5, 2, "r3 r6 E", pastRow),
+        row("literals_into_padding", 5, 3, "l8 e r3 l5 e r4 l4 E", ""),
+        row("literal_one_past_padding", 5, 2, "l9 E", pastRow),
+        // A literal run's bytes, its padding included, must all be there.
+        row("literal_whole", 8, 1, "l5 r3 E", ""),
+        row("literal_one_byte_short", 8, 1, "l5 ~", early),
+        row("even_literal_one_byte_short", 8, 1, "l4 ~", early),
+        // From the bottom row's third pixel to the top row's sixth, then 3 pixels to its end; to the right edge.
+        row("jump_to_last_row", 8, 3, "r2 0 2 3 2 r3 e", ""),
+        row("jump_one_past_last_row", 8, 3, "r2 0 2 3 3 r3 e", "a run-length jump moves below the image"),
+        row("jump_to_right_edge", 8, 2, "r2 0 2 6 0 e r8 E", ""),
+        row("jump_one_past_right_edge", 8, 2, "r2 0 2 7 0 e r8 E", "a run-length jump moves past the right edge"),
+        row("jump_cut_short", 8, 2, "r2 0 2 6", early),
+        // The reader stops after the last row's end, whatever follows.
+        row("end_of_row_on_last_row", 8, 2, "r8 e r8 e 255 255", ""),
+        // ImageMagick decodes a picture that ends early alike, but calls it an unexpected end of file. The top
+        // row keeps entry 0.
+        row("end_of_picture", 8, 2, "8 1 E", "",
+            picture(8, 2, [bits](long x, long y) { return paletteColour(y * (bits == 8 ? 1 : x % 2)); })),
+        row("no_end_of_picture", 8, 2, "r8 e", early),
+        row("half_a_pair", 8, 2, "r8 0", early),
+        row("height_1", 8, 1, "r8 e", ""),
+    });
+  }
 }
 
 // Width and height, the file's own bounds, kinds of pixel, and rows stored top-down.
-std::vector<Case> sizeCases()
-{
-  const auto high = [](const std::string &height) {
-    return "it is " + height + " pixels high; a tile sheet is 1 to 1,024 pixels high";
-  };
-  // 5 pixels of 3 bytes a row, padded to 12: the last row may lack its padding, not a pixel byte.
-  const Bytes whole = plain(5, 3, 24);
-  std::vector<Case> out = {
-      shows("width_1", plain(1, 3, 24), shown(1, 3, 24)),
-      refused("width_0", plain(0, 3, 24), "it is 0 pixels wide; a tile sheet is 1 to 32,768 pixels wide"),
-      // ImageMagick's default policy refuses images more than 16,384 pixels wide.
-      shows("width_32768", plain(32768, 1, 1), shown(32768, 1, 1), false),
-      refused("width_32769", plain(32769, 1, 1), "it is 32,769 pixels wide; a tile sheet is 1 to 32,768 pixels wide"),
-      shows("height_1024", plain(3, 1024, 4), shown(3, 1024, 4)),
-      refused("height_1025", plain(3, 1025, 4), high("1,025")),
-      shows("height_minus_1024", plain(3, -1024, 4), shown(3, 1024, 4)),
-      refused("height_minus_1025", plain(3, -1025, 4), high("1,025")),
-      refused("height_0", plain(3, 0, 4), high("0")),
-      shows("height_1", plain(3, 1, 24), shown(3, 1, 24)),
-      shows("height_minus_1", plain(3, -1, 24), shown(3, 1, 24)),
-      // Top-down rows: the first stored lands on top, the last at the bottom.
-      shows("top_down_24bit", plain(5, -4, 24), shown(5, 4, 24)),
-      shows("top_down_8bit", plain(5, -4, 8), shown(5, 4, 8)),
-      shows("top_down_1bit", plain(37, -4, 1), shown(37, 4, 1)),
-      accepted("top_down_565",
-               bmp({40, 5, -4, 16, 3, 0, {}, {0xF800, 0x7E0, 0x1F}, rows(5, 4, 16, pattern(16, true), true)})),
-      // ImageMagick refuses a file that ends before its padding does.
-      shows("last_row_unpadded", Bytes(whole.begin(), whole.end() - 1), shown(5, 3, 24), false),
-      refused("last_row_one_byte_short", Bytes(whole.begin(), whole.end() - 2),
-              "the file ends 1 bytes before its pixels do"),
-      refused("file_of_25_bytes", Bytes(whole.begin(), whole.begin() + 25), "it is not a BMP file"),
-      refused("header_64", plain(5, 3, 24, 64), "header of 64 bytes is not a BMP header this game reads"),
-      refused("os2_16bit", plain(5, 3, 16, 12), "16-bit pixels with compression 0 are not a kind this game reads"),
-      refused("bits_2", plain(5, 3, 2), "2-bit pixels with compression 0 are not a kind this game reads"),
-      refused("rle4_of_8bit", bmp({40, 8, 2, 8, 2, 16, palette(16), {}, {8, 1, 0, 1}}),
-              "8-bit pixels with compression 2 are not a kind this game reads"),
-      refused("bit_fields_24bit", bmp({40, 5, 3, 24, 3, 0, {}, {0xFF0000, 0xFF00, 0xFF}, rows(5, 3, 24, pattern(24))}),
-              "24-bit pixels with compression 3 are not a kind this game reads"),
-  };
-  // Pixels may start where the header ends, its bit-field masks included, not a byte before; the file may
-  // end there (and then lack its pixels), not a byte before.
-  for (std::uint32_t header : {40u, 124u}) {
-    const std::string name = std::to_string(header) + "_byte_header";
-    const long end = 14 + header + (header == 40 ? 12 : 0);
-    const Bytes file = bmp({header, 5, 3, 16, 3, 0, {}, {0xF800, 0x7E0, 0x1F}, rows(5, 3, 16, pattern(16, true))});
-    out.push_back(accepted("pixels_at_end_of_" + name, file));
-    out.push_back(refused("file_ending_with_" + name, Bytes(file.begin(), file.begin() + end),
-                          "the file ends 34 bytes before its pixels do"));
-    out.push_back(refused("file_ending_in_" + name, Bytes(file.begin(), file.begin() + end - 1),
-                          "the file ends inside its header"));
-    Bytes inside = file;
-    inside[10]--;
-    out.push_back(refused("pixels_inside_" + name, inside, "its pixels start inside its header"));
-  }
-  return out;
-}
 TEST(SheetCheck, Sizes)
 {
-  check(sizeCases());
+  // The first `n` bytes of a file, or with n < 0 all but its last -n.
+  const auto head = [](const Bytes &f, long n) { return Bytes(f.begin(), (n < 0 ? f.end() : f.begin()) + n); };
+  // 565 pixels after a header of `header` bytes, said to start `cut` bytes before its end.
+  const auto fields = [](std::uint32_t header, int cut) { return bmp({5, 3, 16, header, 3, 0, 0, rgb565, {}, cut}); };
+  // 5 pixels of 3 bytes a row, padded to 12: the last row may lack its padding, not a pixel byte.
+  const Bytes whole = bmp({});
+  check({
+      {"width_1", bmp({1}), ""},
+      {"width_0", bmp({0}), "it is 0 pixels wide; a tile sheet is 1 to 32,768 pixels wide"},
+      // ImageMagick's default policy refuses images more than 16,384 pixels wide: entries 0 and 1 in turn.
+      {"width_32768", bmp({32768, 1, 1}), "", picture(32768, 1, [](long x, long) { return paletteColour(x % 2); })},
+      {"width_32769", bmp({32769, 1, 1}), "it is 32,769 pixels wide; a tile sheet is 1 to 32,768 pixels wide"},
+      {"height_1024", bmp({3, 1024, 4}), ""},
+      {"height_1025", bmp({3, 1025, 4}), "it is 1,025 pixels high; a tile sheet is 1 to 1,024 pixels high"},
+      {"height_minus_1024", bmp({3, -1024, 4}), ""},
+      {"height_minus_1025", bmp({3, -1025, 4}), "it is 1,025 pixels high; a tile sheet is 1 to 1,024 pixels high"},
+      {"height_0", bmp({3, 0, 4}), "it is 0 pixels high; a tile sheet is 1 to 1,024 pixels high"},
+      {"height_1", bmp({3, 1}), ""},
+      {"height_minus_1", bmp({3, -1}), ""},
+      // Top-down rows: the first stored lands on top, the last at the bottom.
+      {"top_down_24bit", bmp({5, -4}), ""},
+      {"top_down_8bit", bmp({5, -4, 8}), ""},
+      {"top_down_1bit", bmp({37, -4, 1}), ""},
+      {"top_down_565", bmp({5, -4, 16, 40, 3, 0, 0, rgb565}), ""},
+      // ImageMagick refuses a file that ends before its padding does, but decodes it whole.
+      {"last_row_unpadded", head(whole, -1), "", magick(whole)},
+      {"last_row_one_byte_short", head(whole, -2), "the file ends 1 bytes before its pixels do"},
+      {"file_of_25_bytes", head(whole, 25), "it is not a BMP file"},
+      {"header_64", bmp({5, 3, 24, 64}), "header of 64 bytes is not a BMP header this game reads"},
+      {"os2_16bit", bmp({5, 3, 16, 12}), "16-bit pixels with compression 0 are not a kind this game reads"},
+      {"bits_2", bmp({5, 3, 2}), "2-bit pixels with compression 0 are not a kind this game reads"},
+      {"rle4_of_8bit", bmp({8, 2, 8, 40, 2}), "8-bit pixels with compression 2 are not a kind this game reads"},
+      {"bit_fields_24bit", bmp({5, 3, 24, 40, 3, 0, 0, rgb888}),
+       "24-bit pixels with compression 3 are not a kind this game reads"},
+      // Pixels may start where the header ends (after 14 + 40 bytes and the masks, or 14 + 124), not a byte before;
+      // the file may end there (and then lack its pixels), not a byte before.
+      {"pixels_at_end_of_40_byte_header", fields(40, 0), ""},
+      {"file_ending_with_40_byte_header", head(fields(40, 0), 66), "the file ends 34 bytes before its pixels do"},
+      {"file_ending_in_40_byte_header", head(fields(40, 0), 65), "the file ends inside its header"},
+      {"pixels_inside_40_byte_header", fields(40, 1), "its pixels start inside its header"},
+      {"pixels_at_end_of_124_byte_header", fields(124, 0), ""},
+      {"file_ending_with_124_byte_header", head(fields(124, 0), 138), "the file ends 34 bytes before its pixels do"},
+      {"file_ending_in_124_byte_header", head(fields(124, 0), 137), "the file ends inside its header"},
+      {"pixels_inside_124_byte_header", fields(124, 1), "its pixels start inside its header"},
+  });
 }
 
-// An 8-bit (or `bits`) row of the palette indices given, with `used` stated entries and `stored` present,
-// the pixels starting `cut` bytes before the palette's end.
-Bytes indexed(const std::vector<std::uint32_t> &indices, std::uint32_t used, int stored, int cut = 0, int bits = 8,
-              std::uint32_t header = 40)
-{
-  const int entry = header == 12 ? 3 : 4;
-  Bmp file{header, static_cast<long>(indices.size()), 1, bits, 0, used, palette(stored, entry), {}, {}};
-  file.pixels = rows(file.width, 1, bits, [&](long x, long) { return indices[x]; });
-  file.offset = 14 + header + stored * entry - cut;
-  return bmp(file);
-}
-
-// The colours of such a row when the first `readable` entries are read and the rest are black.
-Picture blackPast(const std::vector<std::uint32_t> &indices, std::uint32_t readable)
-{
-  return picture(indices.size(), 1,
-                 [&](long x, long) { return indices[x] < readable ? paletteColour(indices[x]) : 0; });
-}
-
-// The palette's stated count, the bytes it has before the pixels, and pixels that name entries past either.
-// ImageMagick reads a palette cut short from the pixel bytes and shows a pixel past the palette in a colour of
-// its own, or refuses such a file: there the colours are computed here.
-std::vector<Case> paletteCases()
-{
-  std::vector<std::uint32_t> all(256), eight = {0, 1, 2, 3, 4, 5, 6, 7}, four = {0, 1, 2, 3};
-  for (std::uint32_t i = 0; i < 256; i++)
-    all[i] = i;
-  std::vector<std::uint32_t> sixteen(all.begin(), all.begin() + 16);
-  return {
-      shows("whole", indexed(all, 0, 256), blackPast(all, 256)),
-      shows("stated_256", indexed(all, 256, 256), blackPast(all, 256)),
-      refused("stated_257", indexed(all, 257, 257), "its palette has 257 colours; a palette holds at most 256"),
-      // Entry 3 has its 3 colour bytes before the pixels, and then 2.
-      shows("last_entry_read", indexed(four, 4, 4, 1), blackPast(four, 4)),
-      shows("last_entry_partial", indexed(four, 4, 4, 2), blackPast(four, 3), false),
-      shows("none", indexed(four, 0, 0), blackPast(four, 0), false),
-      shows("past_stated", indexed(eight, 4, 4), blackPast(eight, 4), false),
-      shows("stated_within_gap", indexed(eight, 4, 8), blackPast(eight, 4), false),
-      shows("stated_past_gap", indexed(eight, 8, 4), blackPast(eight, 4), false),
-      shows("full_count_within_gap", indexed(sixteen, 0, 20, 0, 4), blackPast(sixteen, 16)),
-      shows("full_count_past_gap", indexed(eight, 0, 5), blackPast(eight, 5), false),
-      shows("os2_last_entry_read", indexed(eight, 0, 4, 0, 8, 12), blackPast(eight, 4), false),
-      shows("os2_last_entry_partial", indexed(eight, 0, 4, 1, 8, 12), blackPast(eight, 3), false),
-  };
-}
+// The palette's stated count, the bytes it has before the pixels, and pixels (a row of entries 0, 1, 2...) that
+// name entries past either. ImageMagick reads a palette cut short from the pixel bytes and shows a pixel past the
+// palette in a colour of its own, or refuses such a file: there the first `read` entries show, the rest black.
 TEST(SheetCheck, Palettes)
 {
-  check(paletteCases());
+  const auto firstRead = [](long width, long read) {
+    return picture(width, 1, [read](long x, long) { return x < read ? paletteColour(x) : 0; });
+  };
+  check({
+      {"whole", bmp({256, 1, 8}), ""},
+      {"stated_256", bmp({256, 1, 8, 40, 0, 256, 256}), ""},
+      {"stated_257", bmp({256, 1, 8, 40, 0, 257, 257}), "its palette has 257 colours; a palette holds at most 256"},
+      // Entry 3 has its 3 colour bytes before the pixels, and then 2.
+      {"last_entry_read", bmp({4, 1, 8, 40, 0, 4, 4, {}, {}, 1}), ""},
+      {"last_entry_partial", bmp({4, 1, 8, 40, 0, 4, 4, {}, {}, 2}), "", firstRead(4, 3)},
+      {"none", bmp({4, 1, 8, 40, 0, 0, 0}), "", firstRead(4, 0)},
+      {"past_stated", bmp({8, 1, 8, 40, 0, 4, 4}), "", firstRead(8, 4)},
+      {"stated_within_gap", bmp({8, 1, 8, 40, 0, 4, 8}), "", firstRead(8, 4)},
+      {"stated_past_gap", bmp({8, 1, 8, 40, 0, 8, 4}), "", firstRead(8, 4)},
+      {"full_count_within_gap", bmp({16, 1, 4, 40, 0, 0, 20}), ""},
+      {"full_count_past_gap", bmp({8, 1, 8, 40, 0, 0, 5}), "", firstRead(8, 5)},
+      {"os2_last_entry_read", bmp({8, 1, 8, 12, 0, 0, 4}), "", firstRead(8, 4)},
+      {"os2_last_entry_partial", bmp({8, 1, 8, 12, 0, 0, 4, {}, {}, 1}), "", firstRead(8, 3)},
+  });
 }
 
-// Every header size with 8-bit palette pixels, 24-bit pixels and (but OS/2's) each bit-field layout; 40 bytes
-// with every other kind of pixel too, and OS/2's with its 3-byte palette entries at every depth.
-std::vector<Case> headerCases()
+// Every header size with 8-bit palette pixels (3-byte entries after OS/2's), 24-bit pixels and (but OS/2's)
+// each bit-field layout; up to 40 bytes with 1- and 4-bit pixels too, and 40 with plain 16- and 32-bit ones.
+TEST(SheetCheck, Headers)
 {
-  std::vector<Case> out;
-  const std::vector<std::uint32_t> rgb565 = {0xF800, 0x7E0, 0x1F}, rgb555 = {0x7C00, 0x3E0, 0x1F},
-                                   rgb888 = {0xFF0000, 0xFF00, 0xFF};
+  std::vector<Case> table = {{"header_40_16bit", bmp({13, 3, 16}), ""}, {"header_40_32bit", bmp({13, 3, 32}), ""}};
   for (std::uint32_t header : {12u, 40u, 52u, 56u, 108u, 124u}) {
     const std::string name = "header_" + std::to_string(header) + "_";
     for (int bits : {1, 4, 8, 24})
       if (bits >= 8 || header <= 40)
-        out.push_back(shows(name + std::to_string(bits) + "bit", plain(13, 3, bits, header), shown(13, 3, bits)));
-    if (header == 12)
-      continue;
-    out.push_back(
-        accepted(name + "565", bmp({header, 13, 3, 16, 3, 0, {}, rgb565, rows(13, 3, 16, pattern(16, true))})));
-    out.push_back(accepted(name + "555", bmp({header, 13, 3, 16, 3, 0, {}, rgb555, rows(13, 3, 16, pattern(16))})));
-    out.push_back(shows(name + "888", bmp({header, 13, 3, 32, 3, 0, {}, rgb888, rows(13, 3, 32, pattern(32))}),
-                        shown(13, 3, 32)));
+        table.push_back({name + std::to_string(bits) + "bit", bmp({13, 3, bits, header}), ""});
+    for (const auto &[layout, masks] : layouts)
+      if (header != 12)
+        table.push_back({name + layout, bmp({13, 3, layout == "888" ? 32 : 16, header, 3, 0, 0, masks}), ""});
   }
-  out.push_back(accepted("header_40_16bit", plain(13, 3, 16)));
-  out.push_back(shows("header_40_32bit", plain(13, 3, 32), shown(13, 3, 32)));
-  return out;
-}
-TEST(SheetCheck, Headers)
-{
-  check(headerCases());
+  check(table);
 }
 
 // Each bit-field mask one bit off either way, alone.
-std::vector<Case> maskCases()
-{
-  std::vector<Case> out;
-  const std::vector<std::uint32_t> rgb565 = {0xF800, 0x7E0, 0x1F}, rgb555 = {0x7C00, 0x3E0, 0x1F},
-                                   rgb888 = {0xFF0000, 0xFF00, 0xFF};
-  const std::pair<const char *, std::vector<std::uint32_t>> layouts[] = {
-      {"565", rgb565}, {"555", rgb555}, {"888", rgb888}};
-  for (const auto &[layout, masks] : layouts)
-    for (int component = 0; component < 3; component++)
-      for (bool up : {true, false}) {
-        std::vector<std::uint32_t> wrong = masks;
-        wrong[component] = up ? wrong[component] << 1 : wrong[component] >> 1;
-        const int bits = masks[0] == 0xFF0000 ? 32 : 16;
-        out.push_back(refused(std::string(layout) + "_" + "rgb"[component] + (up ? "_up" : "_down"),
-                              bmp({40, 5, 3, bits, 3, 0, {}, wrong, rows(5, 3, bits, pattern(bits))}),
-                              "its colour masks are not a layout this game reads"));
-      }
-  return out;
-}
 TEST(SheetCheck, Masks)
 {
-  check(maskCases());
+  std::vector<Case> table;
+  for (const auto &[layout, masks] : layouts)
+    for (int c = 0; c < 3; c++)
+      for (bool up : {true, false}) {
+        std::vector<std::uint32_t> wrong = masks;
+        wrong[c] = up ? wrong[c] << 1 : wrong[c] >> 1;
+        table.push_back({layout + "_" + "rgb"[c] + (up ? "_up" : "_down"),
+                         bmp({5, 3, layout == "888" ? 32 : 16, 40, 3, 0, 0, wrong}),
+                         "its colour masks are not a layout this game reads"});
+      }
+  check(table);
 }
 
-// A sheet that ImageMagick writes with `options` in `format` from a picture of `count` colours (2 or 8 that
-// survive every depth, or 24 palette colours) `width` pixels wide, and the header size, depth and
-// compression it must write. The picture is an XPM, which ImageMagick holds as a palette without quantizing.
-struct Written {
-  std::string name, options, format;
-  int count;
-  long width;
-  std::uint32_t header;
-  int bits;
-  std::uint32_t compression;
-};
-
-// Writes one such sheet and checks that it decodes as ImageMagick decodes it.
-void check(const Written &row)
-{
-  SCOPED_TRACE(row.name);
-  const long height = 5;
-  std::ostringstream xpm;
-  xpm << "/* XPM */\nstatic char *sheet[] = {\n\"" << row.width << " " << height << " " << row.count << " 1\",\n";
-  for (int k = 0; k < row.count; k++) {
-    const int vivid = row.count == 2 ? 7 * k : k;
-    const std::uint32_t c = row.count > 8
-                                ? paletteColour(k)
-                                : (vivid & 4 ? 0xFF0000 : 0) | (vivid & 2 ? 0xFF00 : 0) | (vivid & 1 ? 0xFF : 0);
-    xpm << "\"" << char('a' + k) << " c #" << std::hex << std::setw(6) << std::setfill('0') << c << std::dec << "\",\n";
-  }
-  for (long y = 0; y < height; y++) {
-    xpm << "\"";
-    for (long x = 0; x < row.width; x++)
-      xpm << char('a' + (x + 3 * y) % row.count);
-    xpm << (y + 1 < height ? "\",\n" : "\"};\n");
-  }
-  TempFile in, out;
-  const std::string text = xpm.str();
-  in.write(Bytes(text.begin(), text.end()));
-  run("timeout 30 convert 'xpm:" + in.path + "' " + row.options + " '" + row.format + ":" + out.path + "'");
-  const Bytes file = out.read();
-  ASSERT_GT(file.size(), 30u);
-  EXPECT_EQ(file[14], row.header);
-  EXPECT_EQ(file[row.header == 12 ? 24 : 28], row.bits);
-  EXPECT_EQ(row.header == 12 ? 0u : file[30], row.compression);
-  Bytes checked;
-  ASSERT_EQ(checkSheet(file, checked), "");
-  BITMAP *sheet = decodeSheet(checked);
-  ASSERT_NE(sheet, nullptr);
-  EXPECT_TRUE(same(colours(sheet), magick(file, row.width)));
-}
-
+// Sheets ImageMagick writes with `options` (the format last) from a 13 x 5 XPM picture (which it keeps as a
+// palette, not quantized) of `count` colours, 2 or 8 that survive every depth or 24 palette colours, and the
+// header size, depth and compression it must write.
 TEST(SheetCheck, SheetsImageMagickWrote)
 {
-  const Written written[] = {{"bmp3_24bit", "-type TrueColor", "BMP3", 24, 13, 40, 24, 0},
-                             {"bmp_24bit", "-type TrueColor", "BMP", 24, 13, 124, 24, 0},
-                             {"alpha_32bit", "-alpha on", "BMP", 24, 13, 124, 32, 3},
-                             {"rgb565", "-type TrueColor -define bmp:subtype=RGB565", "BMP", 8, 13, 124, 16, 3},
-                             {"rgb555", "-type TrueColor -define bmp:subtype=RGB555", "BMP", 8, 13, 124, 16, 3},
-                             {"palette_1bit", "", "BMP3", 2, 13, 40, 1, 0},
-                             {"palette_4bit", "", "BMP3", 8, 13, 40, 4, 0},
-                             {"palette_8bit", "-compress None", "BMP3", 24, 13, 40, 8, 0},
-                             {"palette_124", "-compress None", "BMP", 24, 13, 124, 8, 0},
-                             {"os2_4bit", "", "BMP2", 8, 13, 12, 4, 0},
-                             {"os2_8bit", "", "BMP2", 24, 13, 12, 8, 0},
-                             {"rle8", "", "BMP3", 24, 13, 40, 8, 1}};
-  for (const Written &row : written)
-    check(row);
-}
-
-// 8-bit run-length rows of runs that change colour every 200 to 249 pixels, and the colours they show.
-Bytes longRuns(long width, long height)
-{
-  Bytes data;
-  for (long y = height - 1; y >= 0; y--) {
-    const long run = 200 + y % 50;
-    for (long x = 0; x < width; x += run)
-      put(data, std::min(run, width - x) | ((x / run + y) % 16) << 8, 2);
-    put(data, 0, 2);
+  const struct {
+    const char *name, *options;
+    int count, header, bits, compression;
+  } written[] = {{"bmp3_24bit", "-type TrueColor BMP3", 24, 40, 24, 0},
+                 {"bmp_24bit", "-type TrueColor BMP", 24, 124, 24, 0},
+                 {"alpha_32bit", "-alpha on BMP", 24, 124, 32, 3},
+                 {"rgb565", "-type TrueColor -define bmp:subtype=RGB565 BMP", 8, 124, 16, 3},
+                 {"rgb555", "-type TrueColor -define bmp:subtype=RGB555 BMP", 8, 124, 16, 3},
+                 {"palette_1bit", "BMP3", 2, 40, 1, 0},
+                 {"palette_4bit", "BMP3", 8, 40, 4, 0},
+                 {"palette_8bit", "-compress None BMP3", 24, 40, 8, 0},
+                 {"palette_124", "-compress None BMP", 24, 124, 8, 0},
+                 {"os2_4bit", "BMP2", 8, 12, 4, 0},
+                 {"os2_8bit", "BMP2", 24, 12, 8, 0},
+                 {"rle8", "BMP3", 24, 40, 8, 1}};
+  for (const auto &row : written) {
+    SCOPED_TRACE(row.name);
+    // Each string but the first opens as the one before it closes.
+    std::string xpm = "/* XPM */\nstatic char *sheet[] = {\"13 5 " + std::to_string(row.count) + " 1";
+    for (int k = 0; k < row.count; k++) {
+      const int vivid = k * 7 / (row.count - 1); // black and white, or the 8 corners of the colour cube
+      char colour[24];
+      std::snprintf(colour, sizeof colour, "\",\"%c c #%06X", 'a' + k,
+                    row.count > 8 ? paletteColour(k)
+                                  : vivid / 4 * 0xFF0000 | vivid / 2 % 2 * 0xFF00 | vivid % 2 * 0xFF);
+      xpm += colour;
+    }
+    for (int i = 0; i < 13 * 5; i++) // rows of 13 pixels
+      xpm += (i % 13 ? "" : "\",\"") + std::string(1, 'a' + (i % 13 + i / 13 * 3) % row.count);
+    xpm += "\"};\n";
+    const Scratch in(Bytes(xpm.begin(), xpm.end())), out;
+    run({"sh", "-c", "convert 'xpm:" + in.path + "' " + row.options + ":'" + out.path + "'"});
+    const std::string text = slurp(out.path);
+    const Bytes file(text.begin(), text.end());
+    ASSERT_GT(file.size(), 30u);
+    EXPECT_EQ(file[14], row.header);
+    EXPECT_EQ(file[row.header == 12 ? 24 : 28], row.bits);
+    EXPECT_EQ(row.header == 12 ? 0 : file[30], row.compression);
+    check({{row.name, file, ""}});
   }
-  return runs(8, width, height, data);
-}
-Picture longRunColours(long width, long height)
-{
-  Picture out{width, height, {}};
-  out.rgb.reserve(width * height);
-  for (long y = 0; y < height; y++)
-    for (long x = 0, run = 200 + y % 50; x < width; x += run)
-      out.rgb.insert(out.rgb.end(), std::min(run, width - x), paletteColour((x / run + y) % 16));
-  return out;
 }
 
-// 16,777,216 pixels, in the widest rows (too wide for ImageMagick's policy, so computed here), and one more.
+// 16,777,216 pixels in the widest rows (too wide for ImageMagick's policy, so computed here), 8-bit runs of 200 to
+// 249 pixels, each in the next colour; a row more, and 24,929 x 673 (16,777,217), are refused before their data
+// is read.
 TEST(SheetCheck, PixelCount)
 {
-  Bytes checked;
-  ASSERT_EQ(checkSheet(longRuns(32768, 512), checked), "");
-  BITMAP *sheet = decodeSheet(checked);
-  ASSERT_NE(sheet, nullptr);
-  EXPECT_TRUE(same(colours(sheet), longRunColours(32768, 512)));
-  EXPECT_EQ(checkSheet(longRuns(32768, 513), checked),
-            "it is 32,768 x 513 pixels; a tile sheet holds at most 16,777,216 pixels");
-  // 24,929 x 673 is 16,777,217.
-  EXPECT_EQ(checkSheet(longRuns(24929, 673), checked),
-            "it is 24,929 x 673 pixels; a tile sheet holds at most 16,777,216 pixels");
-}
-
-// What loadSheet says on standard error while it loads `path`, and the colours it loaded, if any.
-std::string load(const std::string &path, Picture &loaded)
-{
-  TempFile said;
-  std::fflush(stderr);
-  const int saved = dup(2);
-  FILE *capture = std::fopen(said.path.c_str(), "w");
-  dup2(fileno(capture), 2);
-  BITMAP *sheet = loadSheet(path.c_str());
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::fclose(capture);
-  loaded = sheet ? colours(sheet) : Picture{};
-  const Bytes text = said.read();
-  return std::string(text.begin(), text.end());
+  const auto colour = [](long x, long y) { return static_cast<std::uint32_t>(x / (200 + y % 50) + y) % 16; };
+  std::string words;
+  for (long y = 511; y >= 0; y--) {
+    for (long x = 0, run = 200 + y % 50; x < 32768; x += run)
+      words += std::to_string(std::min(run, 32768 - x)) + " " + std::to_string(colour(x, y)) + " ";
+    words += "e ";
+  }
+  const std::string most = " pixels; a tile sheet holds at most 16,777,216 pixels";
+  check({{"32768_x_512", rle(8, 32768, 512, words), "",
+          picture(32768, 512, [&](long x, long y) { return paletteColour(colour(x, y)); })},
+         {"32768_x_513", rle(8, 32768, 513, words), "it is 32,768 x 513" + most},
+         {"24929_x_673", rle(8, 24929, 673, words), "it is 24,929 x 673" + most}});
 }
 
 // A valid sheet padded with zeros (a sparse file) to 64 MiB loads; one byte more is not read.
 TEST(SheetCheck, FileBytes)
 {
-  TempFile sheet;
-  sheet.write(plain(5, 3, 24));
-  Picture loaded;
+  const Scratch sheet(bmp({}));
   ASSERT_EQ(truncate(sheet.path.c_str(), 64 << 20), 0);
-  EXPECT_EQ(load(sheet.path, loaded), "");
-  EXPECT_TRUE(same(loaded, shown(5, 3, 24)));
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(same(colours(loadSheet(sheet.path.c_str())), magick(bmp({}))));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   ASSERT_EQ(truncate(sheet.path.c_str(), (64 << 20) + 1), 0);
-  EXPECT_EQ(load(sheet.path, loaded),
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(loadSheet(sheet.path.c_str()), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
             sheet.path + ": it is 67,108,865 bytes; a tile sheet may be at most 67,108,864\n");
-  EXPECT_TRUE(loaded.rgb.empty());
 }
 
 } // namespace
