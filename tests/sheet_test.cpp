@@ -302,7 +302,7 @@ TEST(SheetCheck, Sizes)
       {"top_down_8bit", bmp({5, -4, 8}), ""},
       {"top_down_1bit", bmp({37, -4, 1}), ""},
       {"top_down_565", bmp({5, -4, 16, 40, 3, 0, 0, rgb565}), ""},
-      // ImageMagick refuses a file that ends before its padding does, but decodes it whole.
+      // ImageMagick refuses a file that ends before its padding does: the colours it decodes from the whole file.
       {"last_row_unpadded", head(whole, -1), "", magick(whole)},
       {"last_row_one_byte_short", head(whole, -2), "the file ends 1 bytes before its pixels do"},
       {"file_of_25_bytes", head(whole, 25), "it is not a BMP file"},
