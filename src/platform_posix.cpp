@@ -1,14 +1,19 @@
-// Files on Linux and other POSIX systems: opened without following a link
+// Linux and other POSIX systems. Files are opened without following a link
 // where that matters and without waiting on a FIFO, then checked by what the
-// open descriptor is, so nothing can be swapped in between.
+// open descriptor is, so nothing can be swapped in between. The library's
+// signal handlers are taken out again once it has started.
 #include "platform.h"
 
+#include <allegro.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 FILE *openLogFile(const char *path, std::string &why)
 {
@@ -65,4 +70,35 @@ std::string readDataFile(const char *path, std::size_t limit, std::vector<std::u
   }
   close(fd);
   return why;
+}
+
+// Signals whose handlers the library replaces with its own clean-up. After a
+// crash that clean-up can deadlock in the allocator and hang the game forever.
+static const int crashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTERM, SIGINT, SIGQUIT};
+
+int startAllegro()
+{
+  // A request to stop that comes while the library starts waits until its
+  // handlers are gone: they would crash before the library is up.
+  struct sigaction before[std::size(crashSignals)];
+  sigset_t requests, unblocked;
+  sigemptyset(&requests);
+  for (int request : {SIGTERM, SIGINT, SIGQUIT})
+    sigaddset(&requests, request);
+  sigprocmask(SIG_BLOCK, &requests, &unblocked);
+  for (std::size_t i = 0; i < std::size(crashSignals); i++)
+    sigaction(crashSignals[i], nullptr, &before[i]);
+  const int started = allegro_init();
+  for (std::size_t i = 0; i < std::size(crashSignals); i++)
+    sigaction(crashSignals[i], &before[i], nullptr);
+  sigprocmask(SIG_SETMASK, &unblocked, nullptr);
+  return started;
+}
+
+std::string whyAllegroFailed()
+{
+  // On X11 a failed start means no display, and the library does not say so.
+  const char *display = std::getenv("DISPLAY");
+  return display == nullptr || *display == '\0' ? "DISPLAY is not set, so there is no X display to open"
+                                                : std::string("the X display ") + display + " could not be opened";
 }

@@ -3,12 +3,9 @@
 #include "tile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -69,10 +66,6 @@ void clearScreen()
     rectfill(page2, 0, 0, page2->w, page2->h, makecol(0, 0, 0));
 }
 
-// Signals whose handlers the library replaces with its own clean-up. After a
-// crash that clean-up can deadlock in the allocator and hang the game forever.
-static const int crashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTERM, SIGINT, SIGQUIT};
-
 // Reports a failed library step: the library's own reason (or `otherwise`,
 // where it gives none) on standard error, then the error line in the log.
 [[noreturn]] static void libraryFailed(const char *message, const std::string &otherwise = "")
@@ -95,29 +88,10 @@ void initGame()
   writeToLog("%s\n", allegro_id);
 
   // A crash or a request to stop ends the game at once, as it would without the
-  // library; the log already holds every message written so far. A request that
-  // comes while the library starts waits until its handlers are gone: they would
-  // crash before the library is up.
-  struct sigaction before[std::size(crashSignals)];
-  sigset_t requests, unblocked;
-  sigemptyset(&requests);
-  for (int request : {SIGTERM, SIGINT, SIGQUIT})
-    sigaddset(&requests, request);
-  sigprocmask(SIG_BLOCK, &requests, &unblocked);
-  for (std::size_t i = 0; i < std::size(crashSignals); i++)
-    sigaction(crashSignals[i], nullptr, &before[i]);
-  const int started = allegro_init();
-  for (std::size_t i = 0; i < std::size(crashSignals); i++)
-    sigaction(crashSignals[i], &before[i], nullptr);
-  sigprocmask(SIG_SETMASK, &unblocked, nullptr);
-  // Every other library call crashes when the library could not start. On X11
-  // that means no display, and the library does not say so.
-  const char *display = std::getenv("DISPLAY");
-  if (started != 0)
-    libraryFailed("Error initializing Allegro | allegro_init(...)\n",
-                  display == nullptr || *display == '\0'
-                      ? "DISPLAY is not set, so there is no X display to open"
-                      : std::string("the X display ") + display + " could not be opened");
+  // library; the log already holds every message written so far. Every other
+  // library call crashes when the library could not start.
+  if (startAllegro() != 0)
+    libraryFailed("Error initializing Allegro | allegro_init(...)\n", whyAllegroFailed());
 
   writeToLog("Initalizing Graphics Mode\n%i X %i X %i bit\n", screenWidth, screenHeight, colorDepth);
   set_color_depth(colorDepth);
