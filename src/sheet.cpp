@@ -95,8 +95,10 @@ std::string checkSheet(const std::vector<std::uint8_t> &in, std::vector<std::uin
       headerSize != 124)
     return "header of " + grouped(headerSize) + " bytes is not a BMP header this game reads";
   const bool os2 = headerSize == 12;
-  const long width = os2 ? long{field(in, 18, 2)} : std::int32_t(field(in, 18, 4));
-  const long height = os2 ? long{field(in, 20, 2)} : std::int32_t(field(in, 22, 4));
+  // 64 bits wide: on Windows a long has 32, where the magnitude of the
+  // lowest height, -2,147,483,648, does not fit.
+  const long long width = os2 ? static_cast<long long>(field(in, 18, 2)) : std::int32_t(field(in, 18, 4));
+  const long long height = os2 ? static_cast<long long>(field(in, 20, 2)) : std::int32_t(field(in, 22, 4));
   const int bits = static_cast<int>(field(in, os2 ? 24 : 28, 2));
   const std::uint32_t compression = os2 ? 0 : field(in, 30, 4);
   const std::uint32_t red = field(in, 54, 4), green = field(in, 58, 4), blue = field(in, 62, 4);
@@ -106,11 +108,11 @@ std::string checkSheet(const std::vector<std::uint8_t> &in, std::vector<std::uin
     return "the file ends inside its header";
   if (width < 1 || width > sheetMaxWidth)
     return "it is " + grouped(width) + " pixels wide; a tile sheet is 1 to " + grouped(sheetMaxWidth) + " pixels wide";
-  if (height == 0 || std::labs(height) > sheetMaxHeight)
-    return "it is " + grouped(std::labs(height)) + " pixels high; a tile sheet is 1 to " + grouped(sheetMaxHeight) +
+  if (height == 0 || std::llabs(height) > sheetMaxHeight)
+    return "it is " + grouped(std::llabs(height)) + " pixels high; a tile sheet is 1 to " + grouped(sheetMaxHeight) +
            " pixels high";
-  if (width * std::labs(height) > sheetMaxPixels)
-    return "it is " + grouped(width) + " x " + grouped(std::labs(height)) + " pixels; a tile sheet holds at most " +
+  if (width * std::llabs(height) > sheetMaxPixels)
+    return "it is " + grouped(width) + " x " + grouped(std::llabs(height)) + " pixels; a tile sheet holds at most " +
            grouped(sheetMaxPixels) + " pixels";
 
   const bool plain =
@@ -136,7 +138,7 @@ std::string checkSheet(const std::vector<std::uint8_t> &in, std::vector<std::uin
   if (bits <= 8 && stated > 256)
     return "its palette has " + grouped(stated) + " colours; a palette holds at most 256";
   const std::size_t colours = stated != 0 ? stated : std::size_t{1} << std::min(bits, 8);
-  const std::size_t rows = std::labs(height);
+  const std::size_t rows = std::llabs(height);
   const std::size_t stride = (width * bits + 31) / 32 * 4;
   const std::size_t plainEnd = start + stride * (rows - 1) + (width * bits + 7) / 8;
   if (!runs && in.size() < plainEnd)
