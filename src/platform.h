@@ -19,9 +19,9 @@ FILE *openMapFile(const char *path);
 // device; `size` is its size, and a file of more than `limit` bytes is not
 // read. Returns why it could not be read, or nothing.
 std::string readDataFile(const char *path, std::size_t limit, std::vector<std::uint8_t> &bytes, std::uint64_t &size);
-// Starts the library (allegro_init) and returns its status. Afterwards a crash
-// or a request to stop ends the game at once, as it would without the library,
-// whose own clean-up can hang after a crash.
-int startAllegro();
+// Runs `start`, the library's start-up, and returns its result. Afterwards a
+// crash or a request to stop ends the game at once, as it would without the
+// library, whose own clean-up can hang after a crash.
+int startLibrary(int (*start)());
 // Why the library could not start, for when it does not say.
-std::string whyAllegroFailed();
+std::string whyLibraryFailed();

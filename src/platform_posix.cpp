@@ -4,7 +4,6 @@
 // signal handlers are taken out again once it has started.
 #include "platform.h"
 
-#include <allegro.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,7 +75,7 @@ std::string readDataFile(const char *path, std::size_t limit, std::vector<std::u
 // crash that clean-up can deadlock in the allocator and hang the game forever.
 static const int crashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTERM, SIGINT, SIGQUIT};
 
-int startAllegro()
+int startLibrary(int (*start)())
 {
   // A request to stop that comes while the library starts waits until its
   // handlers are gone: they would crash before the library is up.
@@ -88,14 +87,14 @@ int startAllegro()
   sigprocmask(SIG_BLOCK, &requests, &unblocked);
   for (std::size_t i = 0; i < std::size(crashSignals); i++)
     sigaction(crashSignals[i], nullptr, &before[i]);
-  const int started = allegro_init();
+  const int started = start();
   for (std::size_t i = 0; i < std::size(crashSignals); i++)
     sigaction(crashSignals[i], &before[i], nullptr);
   sigprocmask(SIG_SETMASK, &unblocked, nullptr);
   return started;
 }
 
-std::string whyAllegroFailed()
+std::string whyLibraryFailed()
 {
   // On X11 a failed start means no display, and the library does not say so.
   const char *display = std::getenv("DISPLAY");

@@ -4,12 +4,11 @@
 // would stop reading at the first 0x1A byte and write CR LF into the log.
 #include "platform.h"
 
-#include <allegro.h>
-#include <winalleg.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 
 // What an open handle is, as far as the game's files are concerned.
@@ -145,14 +144,14 @@ std::string readDataFile(const char *path, std::size_t limit, std::vector<std::u
   return why;
 }
 
-int startAllegro()
+int startLibrary(int (*start)())
 {
   // The library installs no signal handlers here: a crash ends the game as
   // Windows ends any program, and there are no stop signals to guard.
-  return allegro_init();
+  return start();
 }
 
-std::string whyAllegroFailed()
+std::string whyLibraryFailed()
 {
   return "the library could not create its window";
 }

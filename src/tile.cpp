@@ -90,8 +90,8 @@ void initGame()
   // A crash or a request to stop ends the game at once, as it would without the
   // library; the log already holds every message written so far. Every other
   // library call crashes when the library could not start.
-  if (startAllegro() != 0)
-    libraryFailed("Error initializing Allegro | allegro_init(...)\n", whyAllegroFailed());
+  if (startLibrary([] { return allegro_init(); }) != 0)
+    libraryFailed("Error initializing Allegro | allegro_init(...)\n", whyLibraryFailed());
 
   writeToLog("Initalizing Graphics Mode\n%i X %i X %i bit\n", screenWidth, screenHeight, colorDepth);
   set_color_depth(colorDepth);

@@ -106,6 +106,7 @@ TEST(Windows, ShowsTheMapScrollsThreePixelsATickWithinItAndLogsEveryStage)
 {
   const std::string map = composeMap(dataMap, decode(DATA_DIR "/untitled.bmp"));
   auto game = start("head -c 99999 /dev/zero >gamelog.txt"); // a longer log of an earlier run is replaced
+  ASSERT_NE(game->ready(60), 0u) << game->read("gamelog.txt");
   EXPECT_TRUE(showsSoon(*game, map, 0, 0));
   game->keys("keydown Right+Down sleep 5 keyup Right+Down"); // 720 pixels take 4 seconds
   EXPECT_TRUE(showsSoon(*game, map, 560, 720));
@@ -165,6 +166,7 @@ TEST_P(MessageBoxes, ShowForAMapThatCannotBeOpenedAndTheGameGoesOnOnceDismissed)
   EXPECT_EQ(game->read("gamelog.txt"), onWindows(partsLines + "Opening Map File...\n"));
   run({"xdotool", "windowfocus", "--sync", std::to_string(box), "keydown", "Return", "sleep", "0.2", "keyup",
        "Return"});
+  ASSERT_NE(game->ready(60), 0u) << game->read("gamelog.txt");
   EXPECT_TRUE(showsSoon(*game, composeMap(std::string(1, '\0'), decode(DATA_DIR "/untitled.bmp")), 0, 0));
   EXPECT_EQ(game->quit(), 0);
   EXPECT_EQ(game->read("gamelog.txt"), onWindows(startLog(-1) + shutdownLines));
@@ -198,6 +200,8 @@ TEST_P(WindowsStarts, GiveTheirStatusLogOutputAndView)
   const WindowsStart &row = GetParam();
   auto game = start(row.setup, row.sound);
   if (!row.view.empty()) {
+    // Not ready: the window of a game that ended or waits (in a message box, say) is never shown.
+    ASSERT_NE(game->ready(60), 0u) << game->read("gamelog.txt");
     EXPECT_TRUE(showsSoon(*game, composeMap(row.view, decode(DATA_DIR "/untitled.bmp")), 0, 0));
   }
   EXPECT_EQ(row.status ? game->wait() : game->quit(), row.status);
