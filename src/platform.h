@@ -17,9 +17,8 @@ void openStandardStreams();
 FILE *openLogFile(const char *path, std::string &why);
 // Opens the map file for reading if it is a regular file or a directory
 // (which reads as empty) and not the open log `log` under another name;
-// otherwise none. The stream holds at most the file's first `limit` bytes;
-// `cut` tells whether the file has more.
-FILE *openMapFile(const char *path, std::size_t limit, FILE *log, bool &cut);
+// otherwise none.
+FILE *openMapFile(const char *path, FILE *log);
 // Reads a whole regular file into `bytes`, without blocking on a FIFO or a
 // device; `size` is its size, and a file of more than `limit` bytes is not
 // read. Returns why it could not be read, or nothing.
@@ -36,3 +35,5 @@ void endOnDisplayLoss();
 // Runs `show`, which puts up the library's message box and waits until it is
 // dismissed. A request to stop meanwhile closes the box too.
 void showMessage(void (*show)());
+// Why the library could not start, for when it does not say.
+std::string whyLibraryFailed();

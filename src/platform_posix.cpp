@@ -50,11 +50,8 @@ FILE *openLogFile(const char *path, std::string &why)
   return nullptr;
 }
 
-FILE *openMapFile(const char *path, std::size_t limit, FILE *log, bool &cut)
+FILE *openMapFile(const char *path, FILE *log)
 {
-  // What the stream returned reads; one map is read at a time.
-  static std::vector<char> bytes;
-  cut = false;
   // A link to a device, a FIFO or a socket could block or never end.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat status, logStatus;
@@ -63,19 +60,12 @@ FILE *openMapFile(const char *path, std::size_t limit, FILE *log, bool &cut)
   if (usable && log != nullptr && log != stderr && fstat(fileno(log), &logStatus) == 0 &&
       status.st_dev == logStatus.st_dev && status.st_ino == logStatus.st_ino)
     usable = false;
-  if (usable) {
-    // One byte past the limit tells whether there is more; a directory reads as empty.
-    bytes.resize(limit + 1);
-    std::size_t got = 0;
-    ssize_t n;
-    while (got < bytes.size() && (n = read(fd, bytes.data() + got, bytes.size() - got)) > 0)
-      got += n;
-    cut = got > limit;
-    bytes.resize(std::min(got, limit));
-  }
+  if (usable)
+    if (FILE *file = fdopen(fd, "r"))
+      return file;
   if (fd >= 0)
     close(fd);
-  return usable ? fmemopen(bytes.data(), bytes.size(), "r") : nullptr;
+  return nullptr;
 }
 
 std::string readDataFile(const char *path, std::size_t limit, std::vector<std::uint8_t> &bytes, std::uint64_t &size)
@@ -254,4 +244,12 @@ void showMessage(void (*show)())
   show();
   endWatch();
   pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
+}
+
+std::string whyLibraryFailed()
+{
+  // On X11 a failed start means no display, and the library does not say so.
+  const char *display = std::getenv("DISPLAY");
+  return display == nullptr || *display == '\0' ? "DISPLAY is not set, so there is no X display to open"
+                                                : std::string("the X display ") + display + " could not be opened";
 }

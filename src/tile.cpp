@@ -89,15 +89,11 @@ void initGame()
   writeToLog("Initalizating the Allegro Library");
   writeToLog("%s\n", allegro_id);
 
-  const int started = startLibrary([] { return allegro_init(); });
-  // Every other library call crashes when the library could not start. On X11
-  // that means no display, and the library does not say so.
-  const char *display = std::getenv("DISPLAY");
-  if (started != 0)
-    libraryFailed("Error initializing Allegro | allegro_init(...)\n",
-                  display == nullptr || *display == '\0'
-                      ? "DISPLAY is not set, so there is no X display to open"
-                      : std::string("the X display ") + display + " could not be opened");
+  // A crash or a request to stop ends the game at once, as it would without the
+  // library; the log already holds every message written so far. Every other
+  // library call crashes when the library could not start.
+  if (startLibrary([] { return allegro_init(); }) != 0)
+    libraryFailed("Error initializing Allegro | allegro_init(...)\n", whyLibraryFailed());
   endOnDisplayLoss();
 
   writeToLog("Initalizing Graphics Mode\n%i X %i X %i bit\n", screenWidth, screenHeight, colorDepth);
@@ -204,17 +200,34 @@ void keepInBounds()
     camera.y = mapbitmap->h - screen->h;
 }
 
+// Bytes of the map file read so far, and whether it holds more than are read.
+static std::size_t mapBytes = 0;
+static bool mapCut = false;
+
+// Reads one byte of the map file, but no more than mapMaxBytes of it: every
+// byte costs three flushed log writes, and a file may be endless.
+static int readMapByte()
+{
+  if (mapBytes == mapMaxBytes) {
+    mapCut = mapCut || std::getc(mapfile) != EOF;
+    return EOF;
+  }
+  const int c = std::getc(mapfile);
+  mapBytes += c != EOF;
+  return c;
+}
+
 // Reads one character of the map file. A CR LF line end counts as one newline,
 // so a map saved on Windows lines up like one saved here.
 static int readMapChar()
 {
-  int c = std::getc(mapfile);
+  int c = readMapByte();
   if (c == '\r') {
-    int next = std::getc(mapfile);
+    int next = readMapByte();
     if (next == '\n')
       return next;
     if (next != EOF)
-      std::ungetc(next, mapfile);
+      std::ungetc(next, mapfile), mapBytes--;
   }
   return c;
 }
@@ -222,15 +235,11 @@ static int readMapChar()
 void loadMap()
 {
   writeToLog("Opening Map File...\n");
-  bool cut = false;
-  mapfile = openMapFile("map.txt", mapMaxBytes, logfile, cut);
+  mapfile = openMapFile("map.txt", logfile);
   if (mapfile == nullptr) {
     showMessage([] { allegro_message("Map failed to load!"); });
     return;
   }
-  if (cut)
-    std::fprintf(stderr, "map.txt: only its first %s bytes are read; the rest is ignored\n",
-                 grouped(mapMaxBytes).c_str());
   writeToLog("Getting first character...\n");
   int c = readMapChar();
   int x = 0;
@@ -268,6 +277,9 @@ void loadMap()
   }
   std::fclose(mapfile);
   mapfile = nullptr;
+  if (mapCut)
+    std::fprintf(stderr, "map.txt: only its first %s bytes are read; the rest is ignored\n",
+                 grouped(mapMaxBytes).c_str());
   if (badRows > 0)
     std::fprintf(
         stderr,

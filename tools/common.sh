@@ -7,6 +7,8 @@ GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev libx11-dev xvfb xdotool
 TEST_PACKAGES=(libgtest-dev libxres-dev python3 clang libclang-rt-14-dev valgrind)
 # What the benchmark needs besides: its SDL2 peer and the plot.
 BENCH_PACKAGES=(libx11-dev libxres-dev libsdl2-dev libgl1-mesa-dri gnuplot-nox)
+# What the Windows build and its tests under Wine need besides: the cross-compiler and Wine (64-bit).
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 wine wine64)
 
 # Installs the Debian packages named that are not installed yet.
 install_packages() {

@@ -80,13 +80,15 @@ inline std::vector<std::string> preload(const fs::path &library)
 // `usage`, if given, receives what the child used.
 inline int finish(pid_t pid, double seconds, rusage *usage = nullptr)
 {
-  for (const auto end = Clock::now() + std::chrono::duration<double>(seconds); Clock::now() < end;) {
+  // Looked at once at least, so that a wait of no time still sees a child that has ended.
+  for (const auto end = Clock::now() + std::chrono::duration<double>(seconds);;) {
     int status;
     if (wait4(pid, &status, WNOHANG, usage) == pid)
       return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    if (Clock::now() >= end)
+      return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return -1;
 }
 
 // A regular file's bytes, or "" when it is none or cannot be read.

@@ -1,0 +1,186 @@
+// Windows. A file is opened by its own name, never through a link or another
+// reparse point, then checked by what the open handle is, so nothing can be
+// swapped in between. Files are read and written in binary mode: text mode
+// would stop reading at the first 0x1A byte and write CR LF into the log.
+#include "platform.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cwchar>
+
+// What an open handle is, as far as the game's files are concerned.
+enum class Kind { file, directory, link, other };
+
+// A UTF-8 path as Windows takes it.
+static std::wstring widen(const char *path)
+{
+  const int size = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+  std::wstring wide(size > 0 ? size : 1, L'\0');
+  if (size > 0)
+    MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), size);
+  wide.resize(std::wcslen(wide.c_str()));
+  return wide;
+}
+
+// Why a system call failed, in the POSIX build's words where there are some.
+static std::string reason(DWORD error)
+{
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+    return "No such file or directory";
+  if (error == ERROR_ACCESS_DENIED)
+    return "Permission denied";
+  char *text = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
+  std::string why = text != nullptr ? text : "system error " + std::to_string(error);
+  LocalFree(text);
+  while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.' || why.back() == ' '))
+    why.pop_back();
+  return why;
+}
+
+// Opens the file or directory named itself: a link or other reparse point is
+// opened as what it is, not followed.
+static HANDLE openItself(const char *path, DWORD access, DWORD disposition)
+{
+  return CreateFileW(widen(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// What an open handle is; `info` receives its size and number of names.
+static Kind kindOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION &info)
+{
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info))
+    return Kind::other;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return Kind::link;
+  return info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? Kind::directory : Kind::file;
+}
+
+// Why a file of this kind is not read or written.
+static std::string refusal(Kind kind)
+{
+  return kind == Kind::link ? "it is a symbolic link" : "it is not a regular file";
+}
+
+// A binary C stream over an open handle, which it then owns; none if that
+// fails, and the handle is closed.
+static FILE *streamOf(HANDLE handle, int flags, const char *mode)
+{
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  FILE *file = _fdopen(fd, mode);
+  if (file == nullptr)
+    _close(fd);
+  return file;
+}
+
+void openStandardStreams()
+{
+  // A program without a console may have no standard streams at all; NUL takes
+  // their place, so that the log never takes one of their numbers.
+  for (int fd = 0; fd <= 2; fd++)
+    if (_get_osfhandle(fd) == -1) {
+      const int null = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+      if (null >= 0 && null != fd)
+        _dup2(null, fd), _close(null);
+    }
+}
+
+FILE *openLogFile(const char *path, std::string &why)
+{
+  // Emptied only once it is known to be a file of its own: a data folder from
+  // elsewhere must not make the log overwrite some other file.
+  const HANDLE handle = openItself(path, GENERIC_WRITE, OPEN_ALWAYS);
+  if (handle == INVALID_HANDLE_VALUE) {
+    why = reason(GetLastError());
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const Kind kind = kindOf(handle, info);
+  if (kind == Kind::file && info.nNumberOfLinks == 1 && SetEndOfFile(handle))
+    if (FILE *file = streamOf(handle, _O_WRONLY, "wb"))
+      return file;
+  why = kind != Kind::file        ? refusal(kind)
+        : info.nNumberOfLinks > 1 ? "it has other hard links"
+                                  : reason(GetLastError());
+  CloseHandle(handle);
+  return nullptr;
+}
+
+FILE *openMapFile(const char *path, FILE *log)
+{
+  const HANDLE handle = openItself(path, GENERIC_READ, OPEN_EXISTING);
+  if (handle == INVALID_HANDLE_VALUE)
+    return nullptr;
+  BY_HANDLE_FILE_INFORMATION info, logInfo;
+  const Kind kind = kindOf(handle, info);
+  // The log read as the map would grow as fast as it is read.
+  const HANDLE logHandle =
+      log != nullptr && log != stderr ? reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(log))) : INVALID_HANDLE_VALUE;
+  const bool isLog = logHandle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(logHandle, &logInfo) &&
+                     info.dwVolumeSerialNumber == logInfo.dwVolumeSerialNumber &&
+                     info.nFileIndexHigh == logInfo.nFileIndexHigh && info.nFileIndexLow == logInfo.nFileIndexLow;
+  if (kind == Kind::file && !isLog)
+    return streamOf(handle, _O_RDONLY, "rb");
+  CloseHandle(handle);
+  // A directory reads as an empty map, as it does on POSIX systems.
+  return kind == Kind::directory ? _wfopen(L"NUL", L"rb") : nullptr;
+}
+
+std::string readDataFile(const char *path, std::size_t limit, std::vector<std::uint8_t> &bytes, std::uint64_t &size)
+{
+  bytes.clear();
+  size = 0;
+  const HANDLE handle = openItself(path, GENERIC_READ, OPEN_EXISTING);
+  if (handle == INVALID_HANDLE_VALUE)
+    return "it cannot be opened (" + reason(GetLastError()) + ")";
+  std::string why;
+  BY_HANDLE_FILE_INFORMATION info;
+  const Kind kind = kindOf(handle, info);
+  if (kind != Kind::file) {
+    why = refusal(kind);
+  } else if ((size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow) <= limit) {
+    // A file that shrinks meanwhile keeps what was read; one that grows is read to its stated size.
+    bytes.resize(size);
+    std::size_t got = 0;
+    DWORD n = 0;
+    while (got < bytes.size() &&
+           ReadFile(handle, bytes.data() + got, static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1 << 30)),
+                    &n, nullptr) &&
+           n > 0)
+      got += n;
+    bytes.resize(got);
+  }
+  CloseHandle(handle);
+  return why;
+}
+
+int startLibrary(int (*start)())
+{
+  // The library installs no signal handlers here: a crash ends the game as
+  // Windows ends any program, and there are no stop signals to guard.
+  return start();
+}
+
+void endOnDisplayLoss()
+{
+  // There is no display connection to lose: the window belongs to the system.
+}
+
+void showMessage(void (*show)())
+{
+  // The message box is a window of the game's own and ends with it.
+  show();
+}
+
+std::string whyLibraryFailed()
+{
+  return "the library could not create its window";
+}
