@@ -1,7 +1,7 @@
 // Windows. A file is opened by its own name, never through a link or another
 // reparse point, then checked by what the open handle is, so nothing can be
-// swapped in between. Files are read and written in binary mode: text mode
-// would stop reading at the first 0x1A byte and write CR LF into the log.
+// swapped in between. The map and the sheet are read in binary mode (text mode
+// would stop at the first 0x1A byte); the log is text, with Windows' CR LF.
 #include "platform.h"
 
 #include <fcntl.h>
@@ -66,11 +66,11 @@ static std::string refusal(Kind kind)
   return kind == Kind::link ? "it is a symbolic link" : "it is not a regular file";
 }
 
-// A binary C stream over an open handle, which it then owns; none if that
-// fails, and the handle is closed.
+// A C stream over an open handle, which it then owns, in the mode `flags`
+// gives (_O_BINARY or _O_TEXT); none if that fails, and the handle is closed.
 static FILE *streamOf(HANDLE handle, int flags, const char *mode)
 {
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
   if (fd < 0) {
     CloseHandle(handle);
     return nullptr;
@@ -105,7 +105,7 @@ FILE *openLogFile(const char *path, std::string &why)
   BY_HANDLE_FILE_INFORMATION info;
   const Kind kind = kindOf(handle, info);
   if (kind == Kind::file && info.nNumberOfLinks == 1 && SetEndOfFile(handle))
-    if (FILE *file = streamOf(handle, _O_WRONLY, "wb"))
+    if (FILE *file = streamOf(handle, _O_WRONLY | _O_TEXT, "w"))
       return file;
   why = kind != Kind::file        ? refusal(kind)
         : info.nNumberOfLinks > 1 ? "it has other hard links"
@@ -128,7 +128,7 @@ FILE *openMapFile(const char *path, FILE *log)
                      info.dwVolumeSerialNumber == logInfo.dwVolumeSerialNumber &&
                      info.nFileIndexHigh == logInfo.nFileIndexHigh && info.nFileIndexLow == logInfo.nFileIndexLow;
   if (kind == Kind::file && !isLog)
-    return streamOf(handle, _O_RDONLY, "rb");
+    return streamOf(handle, _O_RDONLY | _O_BINARY, "rb");
   CloseHandle(handle);
   // A directory reads as an empty map, as it does on POSIX systems.
   return kind == Kind::directory ? _wfopen(L"NUL", L"rb") : nullptr;

@@ -16,12 +16,15 @@ const std::string prefix = WINDOWS_DIR "/wine-prefix";
 const std::vector<std::string> wineEnv = {"WINEPREFIX=" + prefix, "WINEDEBUG=-all",
                                           "WINEDLLOVERRIDES=mscoree,mshtml=", "WINESERVER=" WINESERVER};
 
-// A log of the native game as the Windows build writes it.
+// A log of the native game as the Windows build writes it: its library's name, and CR LF line ends.
 static std::string onWindows(std::string log)
 {
   const std::string linuxId = std::string(allegro_id) + "\n";
-  if (log.compare(0, banner.size(), banner) == 0)
-    log.replace(banner.size() - linuxId.size(), linuxId.size(), windowsId + "\n");
+  if (log.compare(0, banner.size(), banner) != 0)
+    return log;
+  log.replace(banner.size() - linuxId.size(), linuxId.size(), windowsId + "\n");
+  for (std::size_t at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 2))
+    log.insert(at, 1, '\r');
   return log;
 }
 
