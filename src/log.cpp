@@ -53,3 +53,11 @@ void closeLog()
     std::fclose(logfile);
   logfile = nullptr;
 }
+
+std::string grouped(long long n)
+{
+  std::string text = std::to_string(n);
+  for (int at = static_cast<int>(text.size()) - 3; at > (n < 0); at -= 3)
+    text.insert(static_cast<std::size_t>(at), ",");
+  return text;
+}

@@ -1,6 +1,8 @@
 // The game log: a plain text file that every start-up and shutdown stage writes to.
 #pragma once
 
+#include <string>
+
 // Creates (or empties) the log file; if it cannot be created, the log goes to standard error.
 void openLog(const char *path);
 // Writes one printf-style message to the log and flushes it.
@@ -9,3 +11,5 @@ void writeToLog(const char *format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void recordError(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Flushes and closes the log.
 void closeLog();
+// A number with its thousands grouped, as a player reads it: "4,096".
+std::string grouped(long long n);

@@ -8,15 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log.h"
 #include "platform.h"
-
-std::string grouped(long long n)
-{
-  std::string text = std::to_string(n);
-  for (int at = static_cast<int>(text.size()) - 3; at > (n < 0); at -= 3)
-    text.insert(static_cast<std::size_t>(at), ",");
-  return text;
-}
 
 // Little-endian fields of a file held in memory; 0 past its end.
 static std::uint32_t field(const std::vector<std::uint8_t> &bytes, std::size_t at, int size)

@@ -20,8 +20,6 @@ constexpr long sheetMaxHeight = 1024;
 // in an int) can wrap.
 constexpr long sheetMaxPixels = 1L << 24;
 
-// A number with its thousands grouped, as a player reads it: "4,096".
-std::string grouped(long long n);
 // Checks a BMP file held in memory and rewrites it into `checked`: a 40-byte
 // header, bottom-up rows, a full 256-entry palette for 1- to 8-bit pixels, and
 // exactly the pixel bytes the reader will consume, run-length runs cut at the
