@@ -119,7 +119,7 @@ TEST(Windows, ShowsTheMapScrollsThreePixelsATickWithinItAndLogsEveryStage)
   const auto [x, y] = locate(game->frame(), map, 180, 180, 60);
   EXPECT_TRUE(x > 0 && x % 3 == 0 && y % 3 == 0 && std::abs(x - y) <= 15) << x << ", " << y;
   EXPECT_EQ(game->quit(), 0);
-  // Binary mode: the log has no CR LF, and the sheet read does not stop at its 0x1A byte (byte 7,307).
+  // The log as text, with CR LF line ends; and the sheet, read in binary, does not stop at its 0x1A byte (byte 7,307).
   EXPECT_EQ(game->read("gamelog.txt"), onWindows(startLog(600) + shutdownLines));
 }
 
