@@ -226,8 +226,11 @@ static int readMapChar()
     int next = readMapByte();
     if (next == '\n')
       return next;
-    if (next != EOF)
-      std::ungetc(next, mapfile), mapBytes--;
+    if (next != EOF) {
+      // Given back, so it is read and counted again as the next character.
+      std::ungetc(next, mapfile);
+      mapBytes--;
+    }
   }
   return c;
 }
