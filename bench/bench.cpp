@@ -61,11 +61,15 @@ Run measure(const Program &program, const fs::path &dir)
   // Started: the window shows its first painted (not black) frame. A window that cannot be read has
   // been replaced (SDL makes a new one for an OpenGL renderer).
   Window window = 0;
-  for (std::string pixel; seconds(start) < 30 && (pixel.size() != 3 || pixel == std::string(3, '\0'));) {
-    window = pixel.empty() ? windowOf(pid) : window;
-    pixel = grab(window, 1, 1);
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
-  }
+  std::string pixel;
+  until(
+      30,
+      [&] {
+        window = pixel.empty() ? windowOf(pid) : window;
+        pixel = grab(window, 1, 1);
+        return pixel.size() == 3 && pixel != std::string(3, '\0');
+      },
+      std::chrono::microseconds(500));
   result.startupMs = seconds(start) * 1000;
   if (result.startupMs > 29000)
     std::fprintf(stderr, "%s showed no frame (window %lu):\n%s\n", program.name.c_str(), window,

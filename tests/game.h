@@ -1,62 +1,109 @@
 // The game as the end-to-end tests drive it: started in a scratch directory of its own with the shipped data
-// files, on the test process's virtual display, and what it must log and show worked out from the data alone.
+// files, on the test process's virtual display, as the native game or (where QUARROW_WINDOWS is set) as
+// quarrow.exe under Wine; and what it must log and show, worked out from the data files alone.
 #pragma once
 
 #include <allegro.h>
 #include <gtest/gtest.h>
 
-#include "harness.h"
+#include <map>
 
-// The game, started in a new directory holding the shipped data files once the shell command `setup`
-// has run there, with the standard descriptor `closed` closed if one is given. Its PATH has no xmessage
-// unless `env` sets one, so the library prints its message box instead of waiting.
+#include "bmp.h"
+
+// Whether the game under test is the Windows build, run under Wine.
+constexpr bool windows = QUARROW_WINDOWS;
+
+// Wine quiet, its optional installers (.NET, HTML) never offered, and its prefix, kept in the Windows build folder.
+inline const std::string winePrefix = WINDOWS_DIR "/wine-prefix";
+inline const std::vector<std::string> wineEnv = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all",
+                                                 "WINEDLLOVERRIDES=mscoree,mshtml=", "WINESERVER=" WINESERVER};
+
+// Files written into the game's directory before it starts, by name.
+using Files = std::map<std::string, std::string>;
+
 struct Game {
   fs::path dir;
+  std::string output = "output.txt"; // its standard output and error, in `dir`
   pid_t pid = -1;
   Window window = 0;
   int status = -1;
-  explicit Game(const std::string &setup = ":", std::vector<std::string> env = {},
-                std::vector<std::string> argv = {QUARROW_EXE}, int closed = -1)
+  bool own = true; // whether `dir` is this game's, to be removed with it
+
+  // The game in a new directory holding the shipped data files and `files`, once the shell command `setup` has
+  // run there, with `env` changed, as `argv` (the game itself if empty), with the standard descriptor `closed`
+  // closed if one is given. Under Wine it gets an allegro.cfg that picks no sound driver (the test machine has
+  // none).
+  explicit Game(const std::string &setup = ":", const std::vector<std::string> &env = {}, const Files &files = {},
+                const std::vector<std::string> &argv = {}, int closed = -1)
   {
     xDisplay(); // first: should it fail, no directory is left behind
     char name[] = "/tmp/quarrow-XXXXXX";
     dir = mkdtemp(name);
     for (const char *file : {"map.txt", "untitled.bmp"})
       fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
-    EXPECT_EQ(finish(spawn({"timeout", "30", "sh", "-c", setup}, {"FILES=" FILES_DIR}, dir), 40), 0) << setup;
-    env.insert(env.begin(), "PATH=/nonexistent");
-    pid = spawn(argv, env, dir, dir / "output.txt", -1, closed);
-    // Should the test itself die, a game left behind ends when it has used five minutes of processor.
-    const rlimit cpu = {300, 300};
-    prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
+    for (const auto &[file, bytes] : files)
+      std::ofstream(dir / file, std::ios::binary) << bytes;
+    const std::string wine = "cp '" QUARROW_EXE "' . && printf '[sound]\\ndigi_card = 0\\n' >allegro.cfg && ";
+    EXPECT_EQ(finish(spawn({"timeout", "30", "sh", "-c", (windows ? wine : "") + setup}, {}, dir), 40), 0) << setup;
+    start(env, argv, closed);
   }
+  // A second game in the directory of `first`, writing its output to `output`.
+  Game(const Game &first, const std::string &output) : dir(first.dir), output(output), own(false) { start({}, {}, -1); }
   ~Game()
   {
     if (wait(0) < 0) {
       kill(pid, SIGKILL);
       finish(pid, 10);
     }
-    fs::remove_all(dir);
+    if (own)
+      fs::remove_all(dir);
   }
-  std::string read(const char *file) const { return slurp(dir / file); }
+  void start(std::vector<std::string> env, std::vector<std::string> argv, int closed)
+  {
+    if (argv.empty())
+      argv = windows ? std::vector<std::string>{"wine", "./quarrow.exe"} : std::vector<std::string>{QUARROW_EXE};
+    if (windows)
+      env.insert(env.begin(), wineEnv.begin(), wineEnv.end());
+    pid = spawn(argv, env, dir, dir / output, -1, closed);
+    // Should the test itself die, a game left behind ends when it has used five minutes of processor.
+    const rlimit cpu = {300, 300};
+    prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
+  }
+  std::string read(const std::string &file) const { return slurp(dir / file); }
+  // What the game has logged and printed so far.
+  std::string said() const { return read("gamelog.txt") + read(output); }
   // The window, once the map is painted and the loop about to run (keys reach the game only from then on);
   // 0 when that has not happened within `seconds` or the game has ended.
-  Window ready(double seconds = 30)
+  Window ready(double seconds = 60)
   {
-    for (const auto end = Clock::now() + std::chrono::duration<double>(seconds); !window && Clock::now() < end;) {
-      if (wait(0) >= 0)
-        break;
-      if ((read("gamelog.txt") + read("output.txt")).find("Created Map") != std::string::npos)
+    until(seconds, [this] {
+      if (!window && said().find("Created Map") != std::string::npos)
         window = windowOf(pid);
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+      return window || wait(0) >= 0;
+    });
     return window;
   }
   std::string frame() { return grab(ready()); }
-  // Runs an xdotool command chain with the game's window focused first.
-  void keys(const std::string &chain)
+  // The message box the game shows (the library's xmessage child on Linux, a window of its own under Wine), once
+  // it shows within a minute; 0 if it does not.
+  Window box()
   {
-    std::vector<std::string> argv = {"xdotool", "windowfocus", "--sync", std::to_string(ready())};
+    const auto isBox = [this](Window shown, pid_t owner, const XWindowAttributes &attributes) {
+      pid_t parent = 0;
+      char *name = nullptr;
+      const bool titled =
+          XFetchName(xDisplay(), shown, &name) && std::string(name) == (windows ? "Quarrow" : "xmessage");
+      XFree(name);
+      return titled && attributes.width != 640 && (owner == pid || (stateOf(owner, &parent) && parent == pid));
+    };
+    Window found = 0;
+    until(60, [&] { return (found = findWindow(isBox)) || wait(0) >= 0; });
+    return found;
+  }
+  // Runs an xdotool command chain with `target` (by default the game's window) focused first.
+  void keys(const std::string &chain, Window target = 0)
+  {
+    std::vector<std::string> argv = {"xdotool", "windowfocus", "--sync", std::to_string(target ? target : ready())};
     std::istringstream words(chain);
     for (std::string word; words >> word;)
       argv.push_back(word);
@@ -78,10 +125,46 @@ struct Game {
   }
 };
 
-inline const std::string banner =
-    std::string("-Quarrow---------------------Version: 0.1, Started: July 22nd, 2006Created by: "
-                "Pelmark--------------------Initalizating the Allegro Library") +
-    allegro_id + "\n";
+// The Wine server of the prefix, made once, kept up for the run in the foreground (so that it is this process's
+// child) and persistent (so that its desktop process stays up between games); it ends with the process, taking
+// every Windows process of the prefix with it.
+struct WineServer : testing::Environment {
+  pid_t pid = -1;
+  void SetUp() override
+  {
+    xDisplay();
+    run({"env", "WINEPREFIX=" + winePrefix, WINESERVER, "-k"}, 30); // a server left by an interrupted run
+    if (!fs::exists(winePrefix + "/quarrow-ready")) {
+      fs::remove_all(winePrefix);
+      std::vector<std::string> argv = {"env"};
+      argv.insert(argv.end(), wineEnv.begin(), wineEnv.end());
+      for (const char *word : {"wine", "wineboot", "-i"})
+        argv.push_back(word);
+      run(argv, 300);
+      run({"env", "WINEPREFIX=" + winePrefix, WINESERVER, "-w"}, 60);
+      ASSERT_TRUE(fs::exists(winePrefix + "/system.reg")) << "wineboot made no prefix in " << winePrefix;
+      std::ofstream(winePrefix + "/quarrow-ready") << "made by the tests\n";
+    }
+    pid = spawn({"timeout", "3600", WINESERVER, "-f", "-p"}, {"WINEPREFIX=" + winePrefix});
+    // Up within a second, or it found another server of the prefix, which would end between games.
+    ASSERT_LT(finish(pid, 1), 0) << "the Wine server did not start";
+  }
+  void TearDown() override
+  {
+    run({"env", "WINEPREFIX=" + winePrefix, WINESERVER, "-k"}, 30);
+    if (finish(pid, 10) < 0) {
+      kill(pid, SIGKILL);
+      finish(pid, 10);
+    }
+  }
+};
+inline testing::Environment *const wineServer = windows ? testing::AddGlobalTestEnvironment(new WineServer) : nullptr;
+
+// The library's identification, as the game writes it into the log on its system.
+inline const std::string libraryId = windows ? "Allegro 4.4.3, MinGW32.s" : allegro_id;
+inline const std::string banner = "-Quarrow---------------------Version: 0.1, Started: July 22nd, 2006Created by: "
+                                  "Pelmark--------------------Initalizating the Allegro Library" +
+                                  libraryId + "\n";
 inline const std::string gfxLines = banner + "Initalizing Graphics Mode\n640 X 480 X 32 bit\n";
 inline const std::string soundLines = gfxLines + "Initalizing Sound System...\n";
 inline const std::string partsLines = soundLines + "Installing game componets...\n";
@@ -97,34 +180,66 @@ inline std::string startLog(long chars)
   return log + "Loaded MapCreated Map";
 }
 
-// A tile sheet decoded by ImageMagick: its width, and its pixels as RGB bytes with the top row first.
-struct Sheet {
-  int width = 0;
-  std::string rgb;
-};
-inline Sheet decode(const std::string &bmp)
+// A log as the game writes it on its system: a text file, whose lines end in CR LF on Windows. A file that the
+// game did not write (one a log's name links to) stays as it is.
+inline std::string asWritten(std::string log)
 {
-  std::istringstream ppm(run({"convert", bmp, "-depth", "8", "ppm:-"}));
-  std::string magic;
-  int width = 0, height, depth;
-  ppm >> magic >> width >> height >> depth;
-  ppm.get();
-  return {width, std::string(std::istreambuf_iterator<char>(ppm), {})};
+  const bool game = log.rfind(banner, 0) == 0;
+  for (std::size_t at = log.find('\n'); windows && game && at != std::string::npos; at = log.find('\n', at + 2))
+    log.insert(at, 1, '\r');
+  return log;
 }
 
-// The 1200 x 1200 map image, as RGB bytes, that the game must paint from a sheet and map text as its reader
-// takes it: position y * 25 + x is cell (x, y), cells that the text does not reach are tile 0, each byte is a
+// Whether a log is the one expected; if not, where they part (GoogleTest's own diff of logs of megabytes
+// would take minutes).
+inline testing::AssertionResult sameLog(const std::string &log, const std::string &expected)
+{
+  const std::size_t at =
+      std::mismatch(log.begin(), log.begin() + std::min(log.size(), expected.size()), expected.begin()).first -
+      log.begin();
+  if (log == expected)
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "the log of " << log.size() << " bytes parts from the " << expected.size()
+                                     << " expected at byte " << at << ": \"" << log.substr(at, 80) << "\" for \""
+                                     << expected.substr(at, 80) << "\"";
+}
+
+// How often `text` stands in `in`.
+inline int count(const std::string &in, const std::string &text)
+{
+  int n = 0;
+  for (std::size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + text.size()))
+    n++;
+  return n;
+}
+
+// The map text that the game in `dir` must show, read as the game reads map.txt: none where that is not a
+// regular file or is the log under another name, a CR LF line end as one character.
+inline std::string mapText(const fs::path &dir)
+{
+  std::error_code error;
+  if (!fs::is_regular_file(dir / "map.txt", error) || fs::equivalent(dir / "map.txt", dir / "gamelog.txt", error))
+    return "";
+  std::string text(1200, '\0'); // twice the 600 positions the grid takes
+  text.resize(std::ifstream(dir / "map.txt", std::ios::binary).read(text.data(), text.size()).gcount());
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+    text.erase(at, 1);
+  return text;
+}
+
+// The 1200 x 1200 map image, as RGB bytes, that the game must paint from map text and a sheet as its reader
+// takes them: position y * 25 + x is cell (x, y), cells that the text does not reach are tile 0, each byte is a
 // signed tile index, and the part of a tile that lies outside the sheet stays black.
-inline std::string composeMap(const std::string &text, const Sheet &sheet)
+inline std::string composeMap(const std::string &text, const Picture &sheet)
 {
   std::string image(1200 * 1200 * 3, '\0');
-  const long height = sheet.width ? static_cast<long>(sheet.rgb.size()) / (sheet.width * 3) : 0;
   for (int y = 0; y < 1200; y++)
     for (int x = 0; x < 1200; x++) {
       const size_t at = y / 50 * 25 + x / 50;
       const long tile = at < text.size() ? static_cast<signed char>(text[at]) : 0, from = tile * 50 + x % 50;
-      if (from >= 0 && from < sheet.width && y % 50 < height)
-        image.replace((y * 1200 + x) * 3, 3, sheet.rgb, ((y % 50) * sheet.width + from) * 3, 3);
+      if (from >= 0 && from < sheet.width && y % 50 < sheet.height)
+        for (int c = 0; c < 3; c++)
+          image[(y * 1200 + x) * 3 + c] = static_cast<char>(sheet.rgb[(y % 50) * sheet.width + from] >> (16 - 8 * c));
     }
   return image;
 }
@@ -151,7 +266,5 @@ inline std::pair<int, int> locate(const std::string &frame, const std::string &m
 // Waits up to five seconds for the window to show the view from (x, y).
 inline bool showsSoon(Game &game, const std::string &map, int x, int y)
 {
-  for (int i = 0; i < 50 && !shows(game.frame(), map, x, y); i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  return shows(game.frame(), map, x, y);
+  return until(5, [&] { return shows(game.frame(), map, x, y); });
 }

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -76,19 +77,25 @@ inline std::vector<std::string> preload(const fs::path &library)
   return {"LD_PRELOAD=" + library.filename().string(), "LD_LIBRARY_PATH=" + library.parent_path().string()};
 }
 
+// Asks `done` every `step` until it answers yes or `seconds` have passed (once at least): whether it did.
+inline bool until(double seconds, const std::function<bool()> &done,
+                  std::chrono::microseconds step = std::chrono::milliseconds(20))
+{
+  for (const auto end = Clock::now() + std::chrono::duration<double>(seconds); !done();
+       std::this_thread::sleep_for(step))
+    if (Clock::now() >= end)
+      return false;
+  return true;
+}
+
 // Waits up to `seconds` for a child to end: its exit status, 128 + the signal that ended it, or -1.
 // `usage`, if given, receives what the child used.
 inline int finish(pid_t pid, double seconds, rusage *usage = nullptr)
 {
-  // Looked at once at least, so that a wait of no time still sees a child that has ended.
-  for (const auto end = Clock::now() + std::chrono::duration<double>(seconds);;) {
-    int status;
-    if (wait4(pid, &status, WNOHANG, usage) == pid)
-      return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-    if (Clock::now() >= end)
-      return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  int status = 0;
+  if (!until(seconds, [&] { return wait4(pid, &status, WNOHANG, usage) == pid; }))
+    return -1;
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
 
 // A regular file's bytes, or "" when it is none or cannot be read.
@@ -144,57 +151,68 @@ inline std::vector<pid_t> childrenOf(pid_t parent)
   return children;
 }
 
-// Starts an Xvfb on a free display, ended by timeout(1) after 15 minutes should nobody end it first: its
-// name (":1"), or "" if it did not start. `pid` is timeout's, which passes a SIGTERM on to the server.
-inline std::string startXvfb(pid_t &pid)
-{
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0)
-    return "";
-  pid = spawn({"timeout", "900", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {}, ".",
-              "/dev/null", fds[1]);
-  close(fds[1]);
-  // Xvfb writes the number and the line end separately, and fails if the pipe closes in between.
-  std::string number;
-  pollfd ready = {fds[0], POLLIN, 0};
-  for (char c = 0; c != '\n' && poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1;)
-    number += c;
-  close(fds[0]);
-  return number.size() > 1 && number.back() == '\n' ? ":" + number.substr(0, number.size() - 1) : "";
-}
-
-// An Xvfb of this process's own, set as DISPLAY for everything it starts; it ends with the process,
-// and on its own after 15 minutes should the process die first.
+// An Xvfb on a free display, ended by timeout(1) after 15 minutes should nobody end it first, and with SIGTERM,
+// which lets the server remove its lock file, when it goes.
 struct Xvfb {
-  pid_t pid = -1;
-  Display *display = nullptr;
+  pid_t pid = -1;   // timeout's, which passes a SIGTERM on to the server
+  std::string name; // ":1", or "" if it did not start
   Xvfb()
   {
-    setenv("DISPLAY", startXvfb(pid).c_str(), 1);
-    display = XOpenDisplay(nullptr);
-    if (display == nullptr)
-      throw std::runtime_error("Xvfb did not start");
-    // A window that closes while it is read must not end the test process.
-    XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+      return;
+    pid = spawn({"timeout", "900", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+                ".", "/dev/null", fds[1]);
+    close(fds[1]);
+    // Xvfb writes the number and the line end separately, and fails if the pipe closes in between.
+    std::string number;
+    pollfd ready = {fds[0], POLLIN, 0};
+    for (char c = 0; c != '\n' && poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1;)
+      number += c;
+    close(fds[0]);
+    name = number.size() > 1 && number.back() == '\n' ? ":" + number.substr(0, number.size() - 1) : "";
   }
-  ~Xvfb()
+  // The server itself, or -1.
+  pid_t server() const
   {
-    XCloseDisplay(display);
+    const std::vector<pid_t> children = childrenOf(pid);
+    return children.empty() ? -1 : children[0];
+  }
+  // Ends the server, stopped or not.
+  void end()
+  {
+    if (pid < 0)
+      return;
+    if (const pid_t stopped = server(); stopped > 0)
+      kill(stopped, SIGCONT);
     kill(pid, SIGTERM);
     finish(pid, 10);
+    pid = -1;
   }
+  ~Xvfb() { end(); }
 };
 
+// The connection to an Xvfb of this process's own, set as DISPLAY for everything it starts; it ends with the
+// process, and on its own after 15 minutes should the process die first.
 inline Display *xDisplay()
 {
   static Xvfb server;
-  return server.display;
+  static Display *const display = [] {
+    setenv("DISPLAY", server.name.c_str(), 1);
+    Display *opened = XOpenDisplay(nullptr);
+    if (opened == nullptr)
+      throw std::runtime_error("Xvfb did not start");
+    // A window that closes while it is read must not end the test process.
+    XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+    return opened;
+  }();
+  return display;
 }
 
-// The viewable window of a process, `width` x `height` pixels (any size if 0), found by its id through the
-// X-Resource extension anywhere under `parent` (a window manager may have put it in a frame of its own); 0 if
-// none.
-inline Window windowOf(pid_t pid, Window parent = 0, int width = 640, int height = 480)
+// The first viewable window anywhere under `parent` (a window manager may have put it in a frame of its own)
+// that `wanted` takes, given the id of the process that owns it (through the X-Resource extension) and its
+// attributes; 0 if none.
+inline Window findWindow(const std::function<bool(Window, pid_t, const XWindowAttributes &)> &wanted, Window parent = 0)
 {
   Display *x = xDisplay();
   Window root, up, *children = nullptr, found = 0;
@@ -207,15 +225,23 @@ inline Window windowOf(pid_t pid, Window parent = 0, int width = 640, int height
     XWindowAttributes window;
     if (XResQueryClientIds(x, 1, &query, &owners, &ids) == Success) {
       for (long j = 0; j < owners; j++)
-        if (XResGetClientPid(&ids[j]) == pid && XGetWindowAttributes(x, children[i], &window) &&
-            window.map_state == IsViewable && (!width || (window.width == width && window.height == height)))
+        if (XGetWindowAttributes(x, children[i], &window) && window.map_state == IsViewable &&
+            wanted(children[i], XResGetClientPid(&ids[j]), window))
           found = children[i];
       XResClientIdsDestroy(owners, ids);
     }
-    found = found ? found : windowOf(pid, children[i], width, height);
+    found = found ? found : findWindow(wanted, children[i]);
   }
   XFree(children);
   return found;
+}
+
+// The viewable 640 x 480 window of a process; 0 if none.
+inline Window windowOf(pid_t pid)
+{
+  return findWindow([pid](Window, pid_t owner, const XWindowAttributes &window) {
+    return owner == pid && window.width == 640 && window.height == 480;
+  });
 }
 
 // The top-left `width` x `height` pixels of a window as RGB bytes, or "" when they cannot be read.

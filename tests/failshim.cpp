@@ -1,0 +1,121 @@
+// Preloaded into the game by the tests: makes the one thing that QUARROW_FAIL
+// names fail, as it would on a machine short of a device, memory or processes,
+// or whose display goes away.
+#include <X11/Xlib.h>
+#include <allegro.h>
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+static bool failing(const char *name)
+{
+  const char *fail = std::getenv("QUARROW_FAIL");
+  return fail != nullptr && std::strcmp(fail, name) == 0;
+}
+
+// Fails a call with a reason where the library leaves its own, as its calls that can say why do.
+static int because(const char *name)
+{
+  std::snprintf(allegro_error, ALLEGRO_ERROR_SIZE, "%s was made to fail", name);
+  return -1;
+}
+
+template <typename Function> static Function real(const char *name)
+{
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+// The game's connection to the X display, once the library has opened it.
+static int connection = -1;
+
+extern "C" {
+
+int set_gfx_mode(int card, int w, int h, int v_w, int v_h)
+{
+  if (failing("cut_display:gfx"))
+    shutdown(connection, SHUT_RDWR);
+  return failing("set_gfx_mode") ? because("set_gfx_mode")
+                                 : real<int (*)(int, int, int, int, int)>("set_gfx_mode")(card, w, h, v_w, v_h);
+}
+
+int install_sound(int digi, int midi, const char *cfg)
+{
+  return failing("install_sound") ? because("install_sound")
+                                  : real<int (*)(int, int, const char *)>("install_sound")(digi, midi, cfg);
+}
+
+int install_keyboard(void)
+{
+  return failing("install_keyboard") ? because("install_keyboard") : real<int (*)(void)>("install_keyboard")();
+}
+
+// Bitmaps fail only at the sizes the game asks for: the library makes its own too.
+BITMAP *create_bitmap(int w, int h)
+{
+  if ((failing("create_bitmap:map") && w == 1200) || (failing("create_bitmap:page") && w == 640))
+    return nullptr;
+  return real<BITMAP *(*)(int, int)>("create_bitmap")(w, h);
+}
+
+// What allegro_init() calls.
+int _install_allegro_version_check(int system_id, int *errno_ptr, int (*atexit_ptr)(void (*)(void)), int version)
+{
+  using Install = int (*)(int, int *, int (*)(void (*)(void)), int);
+  return failing("allegro_init")
+             ? -1
+             : real<Install>("_install_allegro_version_check")(system_id, errno_ptr, atexit_ptr, version);
+}
+
+// A request to stop that comes while the library starts: it loads its driver modules then.
+void *dlopen(const char *file, int mode)
+{
+  if (failing("term_during_init") && file != nullptr && std::strstr(file, "/alleg-") != nullptr)
+    raise(SIGTERM);
+  return real<void *(*)(const char *, int)>("dlopen")(file, mode);
+}
+
+// The library opens the display while it starts; "cut_display:init" cuts the connection there and then.
+Display *XOpenDisplay(const char *name)
+{
+  Display *display = real<Display *(*)(const char *)>("XOpenDisplay")(name);
+  if (display != nullptr)
+    connection = ConnectionNumber(display);
+  if (display != nullptr && failing("cut_display:init"))
+    shutdown(connection, SHUT_RDWR);
+  return display;
+}
+
+// "pthread_create" refuses every thread, "pthread_create:2" every one after the first.
+int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg)
+{
+  static int calls = 0;
+  if (failing("pthread_create") || (failing("pthread_create:2") && ++calls > 1))
+    return EAGAIN;
+  using Create = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+  return real<Create>("pthread_create")(thread, attr, start, arg);
+}
+}
+
+// "new" refuses the game's allocations of 64 KiB or more, as a machine short of memory would.
+void *operator new(std::size_t size)
+{
+  void *memory = failing("new") && size >= 65536 ? nullptr : std::malloc(size ? size : 1);
+  if (memory == nullptr)
+    throw std::bad_alloc();
+  return memory;
+}
+void operator delete(void *memory) noexcept
+{
+  std::free(memory);
+}
+void operator delete(void *memory, std::size_t) noexcept
+{
+  std::free(memory);
+}
