@@ -27,10 +27,8 @@ static int because(const char *name)
   return -1;
 }
 
-template <typename Function> static Function real(const char *name)
-{
-  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-}
+// The function that `name` would be without this library.
+#define REAL(name) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
 
 // The game's connection to the X display, once the library has opened it.
 static int connection = -1;
@@ -41,36 +39,30 @@ int set_gfx_mode(int card, int w, int h, int v_w, int v_h)
 {
   if (failing("cut_display:gfx"))
     shutdown(connection, SHUT_RDWR);
-  return failing("set_gfx_mode") ? because("set_gfx_mode")
-                                 : real<int (*)(int, int, int, int, int)>("set_gfx_mode")(card, w, h, v_w, v_h);
+  return failing("set_gfx_mode") ? because("set_gfx_mode") : REAL(set_gfx_mode)(card, w, h, v_w, v_h);
 }
 
 int install_sound(int digi, int midi, const char *cfg)
 {
-  return failing("install_sound") ? because("install_sound")
-                                  : real<int (*)(int, int, const char *)>("install_sound")(digi, midi, cfg);
+  return failing("install_sound") ? because("install_sound") : REAL(install_sound)(digi, midi, cfg);
 }
 
 int install_keyboard(void)
 {
-  return failing("install_keyboard") ? because("install_keyboard") : real<int (*)(void)>("install_keyboard")();
+  return failing("install_keyboard") ? because("install_keyboard") : REAL(install_keyboard)();
 }
 
 // Bitmaps fail only at the sizes the game asks for: the library makes its own too.
 BITMAP *create_bitmap(int w, int h)
 {
-  if ((failing("create_bitmap:map") && w == 1200) || (failing("create_bitmap:page") && w == 640))
-    return nullptr;
-  return real<BITMAP *(*)(int, int)>("create_bitmap")(w, h);
+  const bool fail = (failing("create_bitmap:map") && w == 1200) || (failing("create_bitmap:page") && w == 640);
+  return fail ? nullptr : REAL(create_bitmap)(w, h);
 }
 
 // What allegro_init() calls.
 int _install_allegro_version_check(int system_id, int *errno_ptr, int (*atexit_ptr)(void (*)(void)), int version)
 {
-  using Install = int (*)(int, int *, int (*)(void (*)(void)), int);
-  return failing("allegro_init")
-             ? -1
-             : real<Install>("_install_allegro_version_check")(system_id, errno_ptr, atexit_ptr, version);
+  return failing("allegro_init") ? -1 : REAL(_install_allegro_version_check)(system_id, errno_ptr, atexit_ptr, version);
 }
 
 // A request to stop that comes while the library starts: it loads its driver modules then.
@@ -78,16 +70,15 @@ void *dlopen(const char *file, int mode)
 {
   if (failing("term_during_init") && file != nullptr && std::strstr(file, "/alleg-") != nullptr)
     raise(SIGTERM);
-  return real<void *(*)(const char *, int)>("dlopen")(file, mode);
+  return REAL(dlopen)(file, mode);
 }
 
 // The library opens the display while it starts; "cut_display:init" cuts the connection there and then.
 Display *XOpenDisplay(const char *name)
 {
-  Display *display = real<Display *(*)(const char *)>("XOpenDisplay")(name);
-  if (display != nullptr)
-    connection = ConnectionNumber(display);
-  if (display != nullptr && failing("cut_display:init"))
+  Display *display = REAL(XOpenDisplay)(name);
+  connection = display != nullptr ? ConnectionNumber(display) : -1;
+  if (failing("cut_display:init"))
     shutdown(connection, SHUT_RDWR);
   return display;
 }
@@ -96,10 +87,8 @@ Display *XOpenDisplay(const char *name)
 int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg)
 {
   static int calls = 0;
-  if (failing("pthread_create") || (failing("pthread_create:2") && ++calls > 1))
-    return EAGAIN;
-  using Create = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
-  return real<Create>("pthread_create")(thread, attr, start, arg);
+  const bool fail = failing("pthread_create") || (failing("pthread_create:2") && ++calls > 1);
+  return fail ? EAGAIN : REAL(pthread_create)(thread, attr, start, arg);
 }
 }
 

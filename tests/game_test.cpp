@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <optional>
-#include <random>
 
 #include "bmp.h"
 #include "game.h"
@@ -55,6 +55,8 @@ struct Start {
   Files files = {};
   std::vector<std::string> argv = {};
   int closed = -1; // a standard descriptor it is started without, which must then be /dev/null
+  // What is done to it once it shows its view or its box, instead of Escape or Return; it must then end.
+  std::function<void(Game &)> then = {};
 };
 void PrintTo(const Start &start, std::ostream *out)
 {
@@ -91,7 +93,24 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
     // The game waits in the box: the map is not read, and nothing after it is logged.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(sameLog(game.read("gamelog.txt"), asWritten(partsLines + "Opening Map File...\n")));
-    game.keys("keydown Return sleep 0.2 keyup Return", box);
+    if (!start.then) {
+      game.keys("keydown Return sleep 0.2 keyup Return", box);
+    } else {
+      // However the game ends meanwhile, the box ends with it, and alone: what else it started stays.
+      std::vector<pid_t> others = childrenOf(game.pid);
+      others.erase(
+          std::remove_if(others.begin(), others.end(),
+                         [](pid_t child) { return slurp("/proc/" + std::to_string(child) + "/comm") == "xmessage\n"; }),
+          others.end());
+      start.then(game);
+      XWindowAttributes shown;
+      EXPECT_TRUE(until(2, [&] { return game.wait(0) >= 0 && !XGetWindowAttributes(xDisplay(), box, &shown); }))
+          << "the box outlived the game";
+      for (pid_t other : others) {
+        EXPECT_NE(stateOf(other), 0) << "a process the game did not start for the box ended";
+        kill(other, SIGKILL);
+      }
+    }
   }
   if (start.runs) {
     ASSERT_NE(game.ready(), 0u) << game.said();
@@ -103,7 +122,9 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
     const fs::path fd = "/proc/" + std::to_string(game.pid) + "/fd/" + std::to_string(start.closed);
     EXPECT_EQ(fs::read_symlink(fd, error).string(), "/dev/null");
   }
-  EXPECT_EQ(start.runs ? game.quit() : game.wait(), start.status);
+  if (start.runs && start.then)
+    start.then(game);
+  EXPECT_EQ(start.runs && !start.then ? game.quit() : game.wait(), start.status);
   if (start.log) {
     EXPECT_TRUE(sameLog(game.read("gamelog.txt"), asWritten(*start.log)));
   }
@@ -157,14 +178,14 @@ static Start boxed(const std::string &name, const std::string &setup)
 }
 // A failed start-up step: its message and the shutdown close the log, and the game ends with status 1.
 static Start failed(const std::string &name, std::vector<std::string> env, const std::string &logSoFar,
-                    const std::string &error, const std::string &why = "")
+                    const std::string &error, const std::string &why = "", const std::string &setup = ":")
 {
-  return {name, ":", env, 1, why + error, logSoFar + error + "\n" + shutdownLines};
+  return {name, setup, env, 1, why + error, logSoFar + error + "\n" + shutdownLines};
 }
-static Start refused(const std::string &name, const std::string &setup, const std::string &why)
+static Start refused(const std::string &name, const std::string &setup, const std::string &why, Files files = {})
 {
-  Start start = failed(name, {}, gfxLines, sheetError, "untitled.bmp: " + why + "\n");
-  start.setup = setup;
+  Start start = failed(name, {}, gfxLines, sheetError, "untitled.bmp: " + why + "\n", setup);
+  start.files = files;
   return start;
 }
 // A shell command that writes `octal` escapes over the bytes of map.txt from `at` on.
@@ -227,12 +248,9 @@ INSTANTIATE_TEST_SUITE_P(
             600, "map.txt uses tiles that untitled.bmp lacks (it holds 156): -128 -1\n"),
         on(onBoth, refused("Truncated", "head -c 20000 untitled.bmp >t && mv t untitled.bmp",
                            "the file ends 370,054 bytes before its pixels do")),
-        [] {
-          Start start = on(onBoth, refused("Hostile", ":", "run-length data runs past the end of a row"));
-          const Bytes hostile = rle(8, 8, 2, "r3 r6 E");
-          start.files = {{"untitled.bmp", std::string(hostile.begin(), hostile.end())}};
-          return start;
-        }(),
+        on(onBoth, refused("Hostile", ":", "run-length data runs past the end of a row",
+                           {{"untitled.bmp",
+                             [](Bytes b) { return std::string(b.begin(), b.end()); }(rle(8, 8, 2, "r3 r6 E"))}})),
         // Its magnitude does not fit a 32-bit `long`, as Windows has it.
         on(onBoth,
            refused("LowestHeight", "printf '\\0\\0\\0\\200' | dd of=untitled.bmp bs=1 seek=22 conv=notrunc status=none",
@@ -285,13 +303,9 @@ INSTANTIATE_TEST_SUITE_P(
         failed("Sound", failing("install_sound"), soundLines,
                "Error initializing Allegro sounds | install_sound(...)\n", madeToFail("install_sound")),
         // Under Wine, with no allegro.cfg to pick no driver, the sound start finds no device.
-        [] {
-          Start start = on(onWindows, failed("NoSoundDevice", {}, soundLines,
-                                             "Error initializing Allegro sounds | install_sound(...)\n",
-                                             "Allegro: DIGMID patch set not found\n"));
-          start.setup = "rm allegro.cfg";
-          return start;
-        }(),
+        on(onWindows,
+           failed("NoSoundDevice", {}, soundLines, "Error initializing Allegro sounds | install_sound(...)\n",
+                  "Allegro: DIGMID patch set not found\n", "rm allegro.cfg")),
         failed("Keyboard", failing("install_keyboard"), partsLines,
                "Error initializing keyboard for allegro | install_keyboard(...)\n\n", madeToFail("install_keyboard")),
     })),
@@ -312,5 +326,52 @@ INSTANTIATE_TEST_SUITE_P(
         without(0, ran("InputClosed", ":", 600)),
         without(1, on(onLinux, ran("OutputClosed", "rm map.txt", -1), {noXmessage})),
         without(2, ran("ErrorClosed", "sed -i 1s/.$// map.txt", 599)),
+        // One whole game under memcheck (where valgrind is and the game is not sanitized): any invalid access, use
+        // of uninitialised memory or bitmap not freed fails it. The loop never yields; without fair scheduling the
+        // library's input thread can starve and Escape go unseen.
+        [] {
+          Start start = on(*VALGRIND ? onLinux : 0, ran("UnderMemcheck", ":", 600));
+          start.argv = {VALGRIND,
+                        "--fair-sched=yes",
+                        "--error-exitcode=99",
+                        "--leak-check=full",
+                        "--errors-for-leak-kinds=definite",
+                        "--log-file=valgrind.txt",
+                        QUARROW_EXE};
+          start.then = [](Game &game) {
+            game.keys("keydown Right sleep 2 keyup Right");
+            EXPECT_EQ(game.quit(), 0) << game.read("valgrind.txt");
+          };
+          return start;
+        }(),
     })),
+    names);
+
+// The game as a shell starts it, after running `shell`: ignoring a signal, say.
+static std::vector<std::string> after(const std::string &shell)
+{
+  return {"sh", "-c", shell + " exec \"$0\"", QUARROW_EXE};
+}
+// A row that ends with the signal `request`, sent once it shows its view or box, whichever its map gives it.
+static Start stopped(const std::string &name, Start start, int request, const std::string &shell = "")
+{
+  start.name = name;
+  start.argv = after(shell);
+  start.status = 128 + request;
+  start.then = [request](Game &game) { kill(game.pid, request); };
+  start.log = start.box ? partsLines + "Opening Map File...\n" : startLog(600);
+  start.runs = !start.box;
+  return start;
+}
+
+// A signal ends the game at once, as it would any program, and the log holds every message up to then (and
+// not the library's "Shutting down"); a message box the game waits in goes with it.
+INSTANTIATE_TEST_SUITE_P(
+    Signals, Starts, testing::ValuesIn(here([] {
+      std::vector<Start> rows = {stopped("TermInTheBox", boxed("", "rm map.txt"), SIGTERM),
+                                 stopped("IntInTheBox", boxed("", "rm map.txt"), SIGINT)};
+      for (int request : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+        rows.push_back(stopped(sigabbrev_np(request), ran("", ":", 600), request));
+      return rows;
+    }())),
     names);

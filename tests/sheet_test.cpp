@@ -242,42 +242,31 @@ TEST(SheetCheck, Masks)
   check(table);
 }
 
-// Sheets ImageMagick writes with `options` (the format last) from a 13 x 5 XPM picture (which it keeps as a
-// palette, not quantized) of `count` colours, 2 or 8 that survive every depth or 24 palette colours, and the
-// header size, depth and compression it must write.
+// Sheets ImageMagick writes with `options` (the format last) from an 8-bit picture of 33 palette colours (down to
+// 8 or 2 that survive every depth where it must write fewer), and the header size, depth and compression it must
+// write.
 TEST(SheetCheck, SheetsImageMagickWrote)
 {
   const struct {
     const char *name, *options;
-    int count, header, bits, compression;
-  } written[] = {{"bmp3_24bit", "-type TrueColor BMP3", 24, 40, 24, 0},
-                 {"bmp_24bit", "-type TrueColor BMP", 24, 124, 24, 0},
-                 {"alpha_32bit", "-alpha on BMP", 24, 124, 32, 3},
-                 {"rgb565", "-type TrueColor -define bmp:subtype=RGB565 BMP", 8, 124, 16, 3},
-                 {"rgb555", "-type TrueColor -define bmp:subtype=RGB555 BMP", 8, 124, 16, 3},
-                 {"palette_1bit", "BMP3", 2, 40, 1, 0},
-                 {"palette_4bit", "BMP3", 8, 40, 4, 0},
-                 {"palette_8bit", "-compress None BMP3", 24, 40, 8, 0},
-                 {"palette_124", "-compress None BMP", 24, 124, 8, 0},
-                 {"os2_4bit", "BMP2", 8, 12, 4, 0},
-                 {"os2_8bit", "BMP2", 24, 12, 8, 0},
-                 {"rle8", "BMP3", 24, 40, 8, 1}};
+    int header, bits, compression;
+  } written[] = {{"bmp3_24bit", "-type TrueColor BMP3", 40, 24, 0},
+                 {"bmp_24bit", "-type TrueColor BMP", 124, 24, 0},
+                 {"alpha_32bit", "-alpha on BMP", 124, 32, 3},
+                 {"rgb565", "-posterize 2 -type TrueColor -define bmp:subtype=RGB565 BMP", 124, 16, 3},
+                 {"rgb555", "-posterize 2 -type TrueColor -define bmp:subtype=RGB555 BMP", 124, 16, 3},
+                 {"palette_1bit", "-monochrome BMP3", 40, 1, 0},
+                 {"palette_4bit", "-posterize 2 BMP3", 40, 4, 0},
+                 {"palette_8bit", "-compress None BMP3", 40, 8, 0},
+                 {"palette_124", "-compress None BMP", 124, 8, 0},
+                 {"os2_4bit", "-posterize 2 BMP2", 12, 4, 0},
+                 {"os2_8bit", "BMP2", 12, 8, 0},
+                 {"rle8", "BMP3", 40, 8, 1}};
+  const Scratch in(bmp({13, 5, 8}));
   for (const auto &row : written) {
     SCOPED_TRACE(row.name);
-    // Each string but the first opens as the one before it closes.
-    std::string xpm = "/* XPM */\nstatic char *sheet[] = {\"13 5 " + std::to_string(row.count) + " 1";
-    for (int k = 0; k < row.count; k++) {
-      const int v = k * 7 / (row.count - 1); // black and white, or the 8 corners of the colour cube
-      char colour[24];
-      std::snprintf(colour, sizeof colour, "\",\"%c c #%06X", 'a' + k,
-                    row.count > 8 ? paletteColour(k) : v / 4 * 0xFF0000 | v / 2 % 2 * 0xFF00 | v % 2 * 0xFF);
-      xpm += colour;
-    }
-    for (int i = 0; i < 13 * 5; i++) // rows of 13 pixels
-      xpm += (i % 13 ? "" : "\",\"") + std::string(1, 'a' + (i % 13 + i / 13 * 3) % row.count);
-    xpm += "\"};\n";
-    const Scratch in(Bytes(xpm.begin(), xpm.end())), out;
-    run({"sh", "-c", "convert 'xpm:" + in.path + "' " + row.options + ":'" + out.path + "'"});
+    const Scratch out;
+    run({"sh", "-c", "convert 'BMP:" + in.path + "' " + row.options + ":'" + out.path + "'"});
     const std::string text = slurp(out.path);
     const Bytes file(text.begin(), text.end());
     ASSERT_GT(file.size(), 30u);

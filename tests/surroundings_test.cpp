@@ -1,27 +1,9 @@
-// Quarrow in hostile surroundings on Linux: signals, a display that goes away or stops answering, a request
-// to stop or a lost display while a message box waits, a log that cannot be written whole, and one whole
-// game under memcheck.
+// Quarrow on Linux with its display taken away or stopped.
 #include <gtest/gtest.h>
 
 #include <csignal>
 
 #include "game.h"
-
-class Signals : public testing::TestWithParam<int> {};
-
-// A signal ends the game at once, as it would any program, and the log holds every message up to then.
-TEST_P(Signals, EndTheGameWithEveryMessageSoFarInTheLog)
-{
-  Game game;
-  ASSERT_NE(game.ready(), 0u);
-  kill(game.pid, GetParam());
-  EXPECT_EQ(game.wait(), 128 + GetParam());
-  EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
-  EXPECT_EQ(game.read(game.output).find("Shutting down"), std::string::npos);
-}
-INSTANTIATE_TEST_SUITE_P(Game, Signals,
-                         testing::Values(SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT),
-                         [](const auto &info) { return std::string(sigabbrev_np(info.param)); });
 
 // Whether the game's log holds `text` within `seconds`, before the game ends.
 static bool logs(Game &game, const std::string &text)
@@ -48,12 +30,6 @@ TEST(Display, LostUnderARunningGameEndsItWithStatusOne)
   }
 }
 
-// The game as a shell starts it after running `shell` (which may ignore a signal), with no map file.
-static std::vector<std::string> after(const std::string &shell)
-{
-  return {"sh", "-c", shell + " exec \"$0\"", QUARROW_EXE};
-}
-
 class StalledDisplay : public testing::TestWithParam<std::pair<int, bool>> {};
 
 // A request to stop ends the game at once while its start-up waits for a display that does not answer; one
@@ -64,7 +40,8 @@ TEST_P(StalledDisplay, YieldsToARequestToStop)
   const auto [request, ignored] = GetParam();
   Xvfb display;
   kill(display.server(), SIGSTOP);
-  Game game(":", {"DISPLAY=" + display.name}, {}, after(ignored ? "trap '' INT;" : ""));
+  Game game(":", {"DISPLAY=" + display.name}, {},
+            {"sh", "-c", std::string(ignored ? "trap '' INT;" : "") + " exec \"$0\"", QUARROW_EXE});
   ASSERT_TRUE(logs(game, banner));
   std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the library waits for the server's answer
   kill(game.pid, request);
@@ -81,61 +58,3 @@ INSTANTIATE_TEST_SUITE_P(Request, StalledDisplay,
                          [](const auto &info) {
                            return std::string(sigabbrev_np(info.param.first)) + (info.param.second ? "Ignored" : "");
                          });
-
-// How the game is started and then ended while its "Map failed to load!" box waits, and its status then.
-struct Ending {
-  std::string name;
-  std::vector<std::string> argv; // how it is started
-  int request;                   // sent to it, or 0 to close its window with xkill
-  int status;
-};
-void PrintTo(const Ending &ending, std::ostream *out)
-{
-  *out << ending.name;
-}
-class MessageBox : public testing::TestWithParam<Ending> {};
-
-// However the game ends while its message box waits for the player, the box ends with it, and nothing else that
-// the game did not start for it does (here a `sleep` it was started beside).
-TEST_P(MessageBox, EndsWithTheGameAndAloneWithIt)
-{
-  const Ending &ending = GetParam();
-  Game game("rm map.txt", {}, {}, ending.argv);
-  const Window box = game.box();
-  ASSERT_NE(box, 0u);
-  const std::vector<pid_t> children = childrenOf(game.pid); // the box's xmessage, and any the game was started with
-  if (ending.request)
-    kill(game.pid, ending.request);
-  else
-    run({"xkill", "-id", std::to_string(windowOf(game.pid))});
-  EXPECT_EQ(game.wait(5), ending.status);
-  XWindowAttributes shown;
-  EXPECT_TRUE(until(1, [&] { return !XGetWindowAttributes(xDisplay(), box, &shown); })) << "the box outlived the game";
-  EXPECT_EQ(game.read("gamelog.txt"), partsLines + "Opening Map File...\n");
-  for (pid_t child : children) {
-    if (slurp("/proc/" + std::to_string(child) + "/comm") != "xmessage\n") {
-      EXPECT_NE(stateOf(child), 0) << "a process the game did not start for the box ended";
-      kill(child, SIGKILL);
-    }
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Request, MessageBox,
-                         testing::Values(Ending{"Term", after(""), SIGTERM, 128 + SIGTERM},
-                                         Ending{"Int", after(""), SIGINT, 128 + SIGINT}),
-                         [](const auto &info) { return info.param.name; });
-
-#ifdef VALGRIND
-// One whole game under memcheck: any invalid access, use of uninitialised memory or bitmap not freed fails it.
-TEST(Game, RunsCleanUnderMemcheck)
-{
-  // The loop never yields; without fair scheduling the library's input thread can starve and Escape go unseen.
-  Game game(":", {}, {},
-            {VALGRIND, "--fair-sched=yes", "--error-exitcode=99", "--leak-check=full",
-             "--errors-for-leak-kinds=definite", "--log-file=valgrind.txt", QUARROW_EXE});
-  ASSERT_NE(game.ready(120), 0u);
-  game.keys("keydown Right sleep 2 keyup Right");
-  EXPECT_EQ(game.quit(), 0) << game.read("valgrind.txt");
-  EXPECT_EQ(game.read("gamelog.txt"), startLog(600) + shutdownLines);
-}
-#endif
