@@ -24,11 +24,13 @@ running() { kill -0 "$game" 2>/dev/null; }
 # The message boxes on this display (xmessage windows): only the game puts any up here.
 message_box() { timeout 10 xdotool search --onlyvisible --class '^Xmessage$' 2>/dev/null | head -n 1 || true; }
 screenshot() { timeout 20 import -window "$1" screenshot.png || echo "No screenshot could be taken."; }
-# Keys reach the game once the map is painted, which the log tells. A message box that comes first is
-# what a player sees first: it is the screenshot, and it is dismissed as a player would, with Return.
+# Keys reach the game once the map is painted, which the log tells, unless the game says its log could
+# not be written (a full disk). A message box that comes first is what a player sees first: it is the
+# screenshot, and it is dismissed as a player would, with Return.
+painted() { grep -qs "Created Map" gamelog.txt || grep -qs "could not be written whole" "$output"; }
 boxes=0
 for _ in $(seq 600); do
-  if grep -qs "Created Map" gamelog.txt || ! running; then break; fi
+  if painted || ! running; then break; fi
   box=$(message_box)
   if [ -n "$box" ]; then
     sleep 0.5 # drawn
@@ -42,7 +44,7 @@ for _ in $(seq 600); do
   fi
   sleep 0.1
 done
-if running && grep -qs "Created Map" gamelog.txt; then
+if running && painted; then
   window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quarrow$' | head -n 1) || true
   sleep 1
   [ "$boxes" -eq 0 ] && screenshot "${window:-root}"
@@ -56,9 +58,18 @@ if running && grep -qs "Created Map" gamelog.txt; then
     done
   done
 fi
-running && kill "$game"
+stopped=""
+if running; then
+  kill "$game"
+  stopped="It did not end on Escape within a minute, so this script stopped it."
+fi
 status=0
 wait "$game" || status=$?
+if [ -n "$stopped" ]; then
+  grep -v '^ALSA lib' "$output" || true
+  echo "$stopped Its log is data/gamelog.txt."
+  exit 1
+fi
 if [ "$status" -ne 0 ]; then
   grep -v '^ALSA lib' "$output" || true
   echo "Quarrow ended with status $status; its log is data/gamelog.txt."

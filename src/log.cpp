@@ -2,16 +2,33 @@
 // on disk holds everything up to a crash or a kill.
 #include "log.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform.h"
 #include "tile.h"
 
+// The log's name, and whether a write to it has failed.
+static const char *logName = "";
+static bool logCut = false;
+
+// Says once, on standard error, that the log could not be written whole (a
+// full disk, say): it then stops short of what the game did.
+static void checkWritten()
+{
+  if (std::ferror(logfile) && logfile != stderr && !logCut) {
+    logCut = true;
+    std::fprintf(stderr, "Quarrow: %s could not be written whole (%s)\n", logName, std::strerror(errno));
+  }
+}
+
 void openLog(const char *path)
 {
   std::string why;
+  logName = path;
   logfile = openLogFile(path, why);
   if (logfile != nullptr)
     return;
@@ -27,6 +44,7 @@ void writeToLog(const char *format, ...)
   std::vfprintf(logfile, format, args);
   va_end(args);
   std::fflush(logfile);
+  checkWritten();
 }
 
 void recordError(const char *format, ...)
@@ -37,6 +55,7 @@ void recordError(const char *format, ...)
   va_end(args);
   std::fputc('\n', logfile);
   std::fflush(logfile);
+  checkWritten();
   // A user who started the game from a terminal sees why it stopped.
   if (logfile != stderr) {
     va_start(args, format);
@@ -45,6 +64,11 @@ void recordError(const char *format, ...)
   }
   endGame();
   std::exit(EXIT_FAILURE);
+}
+
+bool logWhole()
+{
+  return !logCut;
 }
 
 void closeLog()

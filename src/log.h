@@ -9,6 +9,8 @@ void openLog(const char *path);
 void writeToLog(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Logs a failed start-up step, shuts the game down and exits with status 1.
 [[noreturn]] void recordError(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Whether every message reached the log: false once a write to it failed.
+bool logWhole();
 // Flushes and closes the log.
 void closeLog();
 // A number with its thousands grouped, as a player reads it: "4,096".

@@ -1,4 +1,7 @@
 // Quarrow: a tile map scrolled with the arrow keys; Escape quits.
+#include <cstdlib>
+
+#include "log.h"
 #include "tile.h"
 
 int main()
@@ -6,6 +9,7 @@ int main()
   initGame();
   mainLoop();
   endGame();
-  return 0;
+  // A log cut short (a full disk) is a failure whoever started the game should hear of.
+  return logWhole() ? 0 : EXIT_FAILURE;
 }
 END_OF_MAIN()

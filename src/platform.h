@@ -10,10 +10,13 @@
 #include <string>
 #include <vector>
 
-// Opens /dev/null as each of standard input, output and error that is closed.
+// Opens /dev/null as each of standard input, output and error that is closed,
+// and makes a write to a closed pipe or past a file size limit fail rather
+// than end the game.
 void openStandardStreams();
 // Creates or empties the log file for writing, only if it is a regular file
-// with no other name; otherwise none, with the reason in `why`.
+// with no other name that no other game is writing; otherwise none, with the
+// reason in `why`.
 FILE *openLogFile(const char *path, std::string &why);
 // Opens the map file for reading if it is a regular file or a directory
 // (which reads as empty) and not the open log `log` under another name;
@@ -24,16 +27,20 @@ FILE *openMapFile(const char *path, FILE *log);
 // read. Returns why it could not be read, or nothing.
 std::string readDataFile(const char *path, std::size_t limit, std::vector<std::uint8_t> &bytes, std::uint64_t &size);
 
-// Runs `start`, the library's start-up, and returns its result. A request to
-// stop meanwhile ends the game at once, even while the display does not
-// answer, but never through the handlers the library installs for crashes and
-// requests: those are removed again afterwards.
+// Runs `start`, the library's start-up, and returns its result, or -1 if it
+// could not be run. A request to stop meanwhile ends the game at once, even
+// while the display does not answer, but never through the handlers the
+// library installs for crashes and requests: those are removed again
+// afterwards.
 int startLibrary(int (*start)());
 // From now on a lost connection to the X display ends the game with status 1
 // and one line on standard error, before the library's clean-up can run.
 void endOnDisplayLoss();
 // Runs `show`, which puts up the library's message box and waits until it is
-// dismissed. A request to stop meanwhile closes the box too.
+// dismissed. The box ends with the game, however the game ends; its program
+// is never taken from a folder the PATH names relatively. Where it is printed
+// instead, it is printed at once.
 void showMessage(void (*show)());
-// Why the library could not start, for when it does not say.
+// Why the library could not start, or could not be started, for when it does
+// not say.
 std::string whyLibraryFailed();

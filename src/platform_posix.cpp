@@ -2,13 +2,15 @@
 // a link where that matters and without waiting on a FIFO, then checked by what
 // the open descriptor is, so nothing can be swapped in between. Requests to
 // stop (SIGTERM, SIGINT, SIGQUIT) that come while the main thread waits inside
-// the library are taken by a thread of the game's own.
+// the library's start-up are taken by a thread of the game's own; the message
+// box's process ends with the game's, however that ends.
 #include "platform.h"
 
 #include <X11/Xlib.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,9 +20,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
-#include <thread>
 
 void openStandardStreams()
 {
@@ -28,6 +28,9 @@ void openStandardStreams()
   for (int fd = 0; fd <= 2; fd++)
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF)
       open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+  // A reader that has gone, or a full disk's limit, makes a write fail instead of ending the game.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 FILE *openLogFile(const char *path, std::string &why)
@@ -37,9 +40,14 @@ FILE *openLogFile(const char *path, std::string &why)
   const int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   why = std::strerror(errno);
   struct stat status;
-  if (fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 && ftruncate(fd, 0) == 0)
-    if (FILE *file = fdopen(fd, "w"))
-      return file;
+  if (fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1) {
+    // A second game started in the same folder leaves the first one's log whole.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+      why = "another game is writing it";
+    else if (ftruncate(fd, 0) == 0)
+      if (FILE *file = fdopen(fd, "w"))
+        return file;
+  }
   if (lstat(path, &status) == 0)
     why = S_ISLNK(status.st_mode)    ? "it is a symbolic link"
           : !S_ISREG(status.st_mode) ? "it is not a regular file"
@@ -98,50 +106,21 @@ static const int crashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIG
 // Requests to stop, as a terminal, a desktop or a shutdown sends them.
 static const int requests[] = {SIGTERM, SIGINT, SIGQUIT};
 
-// The watcher: while the main thread waits inside the library with the
-// requests blocked, this thread takes them.
-static std::thread watcher;
+// The watcher: while the main thread waits inside the library's start-up with
+// the requests blocked, this thread takes them.
+static pthread_t watcher;
 // Set while the watcher is to go on watching.
 static std::atomic<bool> watching{false};
-// The main thread's signal mask before the requests were blocked.
-static sigset_t maskBefore;
 // Whether the game was started with each request ignored (as `cmd &` in a
 // script starts it with SIGINT and SIGQUIT ignored).
 static bool ignoredBefore[std::size(requests)];
-
-// The parent of a process, from /proc, or 0.
-static pid_t parentOf(pid_t pid)
-{
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  const std::string line(std::istreambuf_iterator<char>(stat), {});
-  // "pid (name) state ppid ...", where the name may hold anything, even ')'.
-  const std::size_t after = line.rfind(')');
-  char state;
-  long parent = 0;
-  if (after == std::string::npos || std::sscanf(line.c_str() + after + 1, " %c %ld", &state, &parent) != 2)
-    return 0;
-  return static_cast<pid_t>(parent);
-}
-
-// Sends SIGTERM to every process the game started, such as the message box.
-static void endChildren()
-{
-  DIR *proc = opendir("/proc");
-  if (proc == nullptr)
-    return;
-  const pid_t self = getpid();
-  while (const dirent *entry = readdir(proc)) {
-    const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-    if (pid > 0 && parentOf(pid) == self)
-      kill(pid, SIGTERM);
-  }
-  closedir(proc);
-}
+// Why the library's start-up could not be run, if it could not.
+static std::string notStarted;
 
 // Takes requests until told to stop. A request the game was started with
 // ignored is dropped; any other ends the game by the request's own default
-// action, after closing the game's child processes if `children` is set.
-static void watchRequests(bool children)
+// action.
+static void *watchRequests(void *)
 {
   sigset_t waited;
   sigemptyset(&waited);
@@ -153,8 +132,6 @@ static void watchRequests(bool children)
     const int *which = std::find(std::begin(requests), std::end(requests), request);
     if (which == std::end(requests) || ignoredBefore[which - requests])
       continue;
-    if (children)
-      endChildren();
     std::signal(request, SIG_DFL);
     sigset_t one;
     sigemptyset(&one);
@@ -162,22 +139,18 @@ static void watchRequests(bool children)
     pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
     raise(request);
   }
+  return nullptr;
 }
 
-// A child forked while requests are watched starts with the mask the game had
-// before, so that a message box can be closed by a request.
-static void unblockInChild()
+int startLibrary(int (*start)())
 {
-  if (watching)
-    pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
-}
-
-// Blocks the requests in the main thread, and so in every thread it starts
-// from now on, and starts the watcher.
-static void beginWatch(bool children)
-{
-  [[maybe_unused]] static const int registered = pthread_atfork(nullptr, nullptr, unblockInChild);
-  sigset_t blocked;
+  struct sigaction before[std::size(crashSignals)];
+  for (std::size_t i = 0; i < std::size(crashSignals); i++)
+    sigaction(crashSignals[i], nullptr, &before[i]);
+  // The library's handlers crash until it is up, so no request may reach them:
+  // they are blocked here, and in the threads the library starts, and the
+  // watcher ends the game instead.
+  sigset_t blocked, maskBefore;
   sigemptyset(&blocked);
   for (std::size_t i = 0; i < std::size(requests); i++) {
     struct sigaction action;
@@ -187,26 +160,14 @@ static void beginWatch(bool children)
   }
   pthread_sigmask(SIG_BLOCK, &blocked, &maskBefore);
   watching = true;
-  watcher = std::thread(watchRequests, children);
-}
-
-// Stops the watcher; the requests stay blocked until the caller unblocks them.
-static void endWatch()
-{
-  watching = false;
-  watcher.join();
-}
-
-int startLibrary(int (*start)())
-{
-  struct sigaction before[std::size(crashSignals)];
-  for (std::size_t i = 0; i < std::size(crashSignals); i++)
-    sigaction(crashSignals[i], nullptr, &before[i]);
-  // The library's handlers crash until it is up, so no request may reach them:
-  // the library's own threads block every signal, and the watcher ends the game.
-  beginWatch(false);
-  const int started = start();
-  endWatch();
+  int started = -1;
+  if (const int error = pthread_create(&watcher, nullptr, watchRequests, nullptr); error != 0) {
+    notStarted = std::string("not enough memory or processes to start a thread (") + std::strerror(error) + ")";
+  } else {
+    started = start();
+    watching = false;
+    pthread_join(watcher, nullptr);
+  }
   // A crash or a request ends the game at once, as it would without the
   // library; the log already holds every message written so far.
   for (std::size_t i = 0; i < std::size(crashSignals); i++)
@@ -214,6 +175,9 @@ int startLibrary(int (*start)())
   pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
   return started;
 }
+
+// The game's process while its message box is up, else 0.
+static pid_t game = 0;
 
 // Says once that the display is gone and ends the game. The library's
 // clean-up, which exit() would run, races the frame loop and can crash.
@@ -236,20 +200,56 @@ void endOnDisplayLoss()
   XSetIOErrorHandler(displayLost);
 }
 
+// In the message box's process: it ends when the game does, however the game
+// ends, even by SIGKILL or before this runs.
+static void boxWithTheGame()
+{
+  if (game == 0)
+    return;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != game)
+    _exit(EXIT_FAILURE);
+}
+
 void showMessage(void (*show)())
 {
-  // The box is a child process that the library waits for; killing the game
-  // alone would leave the box on the screen with nobody to answer it.
-  beginWatch(true);
+  [[maybe_unused]] static const int registered = pthread_atfork(nullptr, nullptr, boxWithTheGame);
+  // The library runs the box's program from the PATH: only from absolute
+  // entries, never from the data folder an empty or relative entry names.
+  const char *path = std::getenv("PATH");
+  const std::string before = path != nullptr ? path : "";
+  std::string absolute;
+  for (std::size_t at = 0; path != nullptr && at <= before.size();) {
+    const std::size_t end = std::min(before.find(':', at), before.size());
+    if (before[at] == '/')
+      absolute += (absolute.empty() ? "" : ":") + before.substr(at, end - at);
+    at = end + 1;
+  }
+  // With none left the system's own search path is taken, which holds no such folder either.
+  if (!absolute.empty())
+    setenv("PATH", absolute.c_str(), 1);
+  else
+    unsetenv("PATH");
+  game = getpid();
   show();
-  endWatch();
-  pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
+  game = 0;
+  if (path != nullptr)
+    setenv("PATH", before.c_str(), 1);
+  // Without the box's program the message is printed: at once, whoever reads.
+  std::fflush(stdout);
 }
 
 std::string whyLibraryFailed()
 {
-  // On X11 a failed start means no display, and the library does not say so.
-  const char *display = std::getenv("DISPLAY");
-  return display == nullptr || *display == '\0' ? "DISPLAY is not set, so there is no X display to open"
-                                                : std::string("the X display ") + display + " could not be opened";
+  if (!notStarted.empty())
+    return notStarted;
+  // On X11 a failed start usually means no display, and the library does not say so.
+  const char *name = std::getenv("DISPLAY");
+  if (name == nullptr || *name == '\0')
+    return "DISPLAY is not set, so there is no X display to open";
+  Display *display = XOpenDisplay(nullptr);
+  if (display == nullptr)
+    return std::string("the X display ") + name + " could not be opened";
+  XCloseDisplay(display);
+  return std::string("the library could not start, though the X display ") + name + " opens";
 }

@@ -32,6 +32,8 @@ static std::string reason(DWORD error)
     return "No such file or directory";
   if (error == ERROR_ACCESS_DENIED)
     return "Permission denied";
+  if (error == ERROR_SHARING_VIOLATION) // only the log is opened unshared for writing
+    return "another game is writing it";
   char *text = nullptr;
   FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                  error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
@@ -43,10 +45,11 @@ static std::string reason(DWORD error)
 }
 
 // Opens the file or directory named itself: a link or other reparse point is
-// opened as what it is, not followed.
-static HANDLE openItself(const char *path, DWORD access, DWORD disposition)
+// opened as what it is, not followed. Others may open it as `share` allows.
+static HANDLE openItself(const char *path, DWORD access, DWORD disposition,
+                         DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE)
 {
-  return CreateFileW(widen(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+  return CreateFileW(widen(path).c_str(), access, share, nullptr, disposition,
                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
@@ -97,7 +100,9 @@ FILE *openLogFile(const char *path, std::string &why)
 {
   // Emptied only once it is known to be a file of its own: a data folder from
   // elsewhere must not make the log overwrite some other file.
-  const HANDLE handle = openItself(path, GENERIC_WRITE, OPEN_ALWAYS);
+  // Nobody else may write it meanwhile: a second game started in the same
+  // folder leaves the first one's log whole.
+  const HANDLE handle = openItself(path, GENERIC_WRITE, OPEN_ALWAYS, FILE_SHARE_READ);
   if (handle == INVALID_HANDLE_VALUE) {
     why = reason(GetLastError());
     return nullptr;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "log.h"
 #include "platform.h"
@@ -266,14 +267,21 @@ BITMAP *decodeSheet(const std::vector<std::uint8_t> &checked)
 // library's BMP reader, which trusts what it reads.
 BITMAP *loadSheet(const char *path)
 {
-  std::vector<std::uint8_t> file, checked;
-  std::uint64_t size = 0;
-  std::string why = readDataFile(path, sheetMaxBytes, file, size);
-  if (why.empty() && size > sheetMaxBytes)
-    why = "it is " + grouped(size) + " bytes; a tile sheet may be at most " + grouped(sheetMaxBytes);
-  if (why.empty())
-    why = checkSheet(file, checked);
-  BITMAP *sheet = why.empty() ? decodeSheet(checked) : nullptr;
+  std::string why;
+  BITMAP *sheet = nullptr;
+  try {
+    std::vector<std::uint8_t> file, checked;
+    std::uint64_t size = 0;
+    why = readDataFile(path, sheetMaxBytes, file, size);
+    if (why.empty() && size > sheetMaxBytes)
+      why = "it is " + grouped(size) + " bytes; a tile sheet may be at most " + grouped(sheetMaxBytes);
+    if (why.empty())
+      why = checkSheet(file, checked);
+    sheet = why.empty() ? decodeSheet(checked) : nullptr;
+  } catch (const std::bad_alloc &) {
+    // A sheet may take up to 64 MiB twice over, more than a small machine or a limit allows.
+    why = "not enough memory to read it";
+  }
   if (why.empty() && sheet == nullptr)
     why = "the library could not decode it";
   if (sheet == nullptr)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,7 @@ void clearScreen()
 }
 
 void initGame()
-{
+try {
   // Should the game be started with one of them closed, the log would take its
   // number and collect what the libraries print.
   openStandardStreams();
@@ -92,9 +93,10 @@ void initGame()
   // A crash or a request to stop ends the game at once, as it would without the
   // library; the log already holds every message written so far. Every other
   // library call crashes when the library could not start.
+  // The display may go away at any point from here on.
+  endOnDisplayLoss();
   if (startLibrary([] { return allegro_init(); }) != 0)
     libraryFailed("Error initializing Allegro | allegro_init(...)\n", whyLibraryFailed());
-  endOnDisplayLoss();
 
   writeToLog("Initalizing Graphics Mode\n%i X %i X %i bit\n", screenWidth, screenHeight, colorDepth);
   set_color_depth(colorDepth);
@@ -127,6 +129,12 @@ void initGame()
   writeToLog("Loaded Map");
   createMap();
   writeToLog("Created Map");
+} catch (const std::bad_alloc &) {
+  // What little the game allocates besides the sheet can fail too on a machine short of memory.
+  if (logfile == nullptr)
+    logfile = stderr;
+  std::fprintf(stderr, "Quarrow: not enough memory to start\n");
+  recordError("Error allocating memory | new(...)\n");
 }
 
 void endGame()

@@ -70,8 +70,8 @@ struct Game {
     prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
   }
   std::string read(const std::string &file) const { return slurp(dir / file); }
-  // What the game has logged and printed so far.
-  std::string said() const { return read("gamelog.txt") + read(output); }
+  // What the game has logged and printed so far (a second game in a folder only prints).
+  std::string said() const { return (own ? read("gamelog.txt") : "") + read(output); }
   // The window, once the map is painted and the loop about to run (keys reach the game only from then on);
   // 0 when that has not happened within `seconds` or the game has ended.
   Window ready(double seconds = 60)

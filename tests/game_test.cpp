@@ -107,7 +107,8 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
       EXPECT_TRUE(until(2, [&] { return game.wait(0) >= 0 && !XGetWindowAttributes(xDisplay(), box, &shown); }))
           << "the box outlived the game";
       for (pid_t other : others) {
-        EXPECT_NE(stateOf(other), 0) << "a process the game did not start for the box ended";
+        EXPECT_TRUE(stateOf(other) != 0 && stateOf(other) != 'Z')
+            << "a process the game did not start for the box ended";
         kill(other, SIGKILL);
       }
     }
@@ -151,6 +152,7 @@ const std::string sheetError = "Error loading tile sheet untitled.bmp | load_bit
 const std::string few = "map.txt: 24 lines expected, ", noXmessage = "PATH=/nonexistent";
 const std::string shifted = "; the cells after it shift", ignored = "; the lines past the 24th are ignored\n";
 const std::string bound = "map.txt: only its first 65,536 bytes are read; the rest is ignored\n";
+const std::string lost = "Quarrow: the connection to the X display :";
 // The environment that makes `what` fail.
 static std::vector<std::string> failing(const std::string &what)
 {
@@ -228,9 +230,32 @@ INSTANTIATE_TEST_SUITE_P(
         ran("AtTheBound", "truncate -s 65536 map.txt", 65536, few + "25 found" + ignored),
         ran("PastTheBound", "truncate -s 65537 map.txt", 65536, bound + few + "25 found" + ignored),
         ran("SparseGigabyte", "truncate -s 1G map.txt", 65536, bound + few + "25 found" + ignored),
-        on(onBoth, boxed("Missing", "rm map.txt")), on(onBoth, boxed("Fifo", "rm map.txt && mkfifo map.txt")),
+        on(onBoth, boxed("Missing", "rm map.txt")),
+        on(onBoth, boxed("Fifo", "rm map.txt && mkfifo map.txt")),
         on(onBoth, boxed("LinkToDevice", "ln -sf /dev/zero map.txt")),
         boxed("LinkToTheLog", "ln -sf gamelog.txt map.txt"), // which would grow as fast as it is read
+        // The box's program is never run from the data folder, even where the PATH has an empty entry; without
+        // one, the message is printed, at once.
+        on(onLinux,
+           boxed("XmessageInTheFolder",
+                 "rm map.txt && printf '#!/bin/sh\\nexit 101\\n' >xmessage && chmod +x xmessage"),
+           {std::string("PATH=:") + std::getenv("PATH")}),
+        on(onLinux, ran("NoXmessage", "rm map.txt", -1, "Map failed to load!\n"), {noXmessage}),
+        // A second game in a folder whose log a running game holds (as a double click starts one) logs to standard
+        // error, and the first game's log stays whole.
+        [] {
+          Start start = on(onBoth, ran("SecondGameInTheFolder", ":", 600));
+          start.then = [](Game &first) {
+            Game second(first, "second.txt");
+            ASSERT_NE(second.ready(), 0u) << second.said();
+            EXPECT_EQ(count(second.said(), "Cannot create gamelog.txt (another game is writing it); logging to "
+                                           "standard error"),
+                      1);
+            EXPECT_EQ(second.quit(), 0);
+            first.quit();
+          };
+          return start;
+        }(),
     })),
     names);
 
@@ -261,6 +286,7 @@ INSTANTIATE_TEST_SUITE_P(
         refused("Empty", ": >untitled.bmp", "it is not a BMP file"),
         on(onBoth, refused("Directory", "rm untitled.bmp && mkdir untitled.bmp", "it is not a regular file")),
         on(onBoth, refused("Fifo", "rm untitled.bmp && mkfifo untitled.bmp", "it is not a regular file")),
+        on(onLinux, refused("NoMemory", ":", "not enough memory to read it"), failing("new")),
     })),
     names);
 
@@ -294,8 +320,17 @@ INSTANTIATE_TEST_SUITE_P(
         failed("UnopenedDisplay", {"DISPLAY=:65535"}, banner, "Error initializing Allegro | allegro_init(...)\n",
                "Allegro: the X display :65535 could not be opened\n"),
         failed("AllegroInit", failing("allegro_init"), banner, "Error initializing Allegro | allegro_init(...)\n",
-               "Allegro: the X display :\n"),
+               "Allegro: the library could not start, though the X display :\n"),
         Start{"StopWhileTheLibraryStarts", ":", failing("term_during_init"), 128 + SIGTERM, "", banner},
+        // Short of processes or memory: for a thread of the game's own, or one of the library's.
+        failed("NoThreads", failing("pthread_create"), banner, "Error initializing Allegro | allegro_init(...)\n",
+               "Allegro: not enough memory or processes to start a thread (Resource temporarily unavailable)\n"),
+        failed("NoThreadsForTheLibrary", failing("pthread_create:2"), banner,
+               "Error initializing Allegro | allegro_init(...)\n",
+               "Allegro: the library could not start, though the X display :\n"),
+        // The display lost at any point of start-up ends the game with its line and status 1, never a signal.
+        Start{"DisplayLostInLibraryStart", ":", failing("cut_display:init"), 1, lost, banner},
+        Start{"DisplayLostAtGraphicsMode", ":", failing("cut_display:gfx"), 1, lost, gfxLines},
         failed("GraphicsMode", failing("set_gfx_mode"), gfxLines,
                "Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n", madeToFail("set_gfx_mode")),
         failed("MapImage", failing("create_bitmap:map"), gfxLines, "Error creating map image | create_bitmap(...)\n"),
@@ -326,6 +361,12 @@ INSTANTIATE_TEST_SUITE_P(
         without(0, ran("InputClosed", ":", 600)),
         without(1, on(onLinux, ran("OutputClosed", "rm map.txt", -1), {noXmessage})),
         without(2, ran("ErrorClosed", "sed -i 1s/.$// map.txt", 599)),
+        // Output and error into a pipe whose reader has gone: what is printed there is lost, and the game runs on.
+        [] {
+          Start start = on(onLinux, ran("ClosedPipe", "rm map.txt", -1), {noXmessage});
+          start.argv = {"bash", "-c", "exec 3> >(:); wait $!; exec \"$0\" >&3 2>&3 3>&-", QUARROW_EXE};
+          return start;
+        }(),
         // One whole game under memcheck (where valgrind is and the game is not sanitized): any invalid access, use
         // of uninitialised memory or bitmap not freed fails it. The loop never yields; without fair scheduling the
         // library's input thread can starve and Escape go unseen.
@@ -368,8 +409,23 @@ static Start stopped(const std::string &name, Start start, int request, const st
 // not the library's "Shutting down"); a message box the game waits in goes with it.
 INSTANTIATE_TEST_SUITE_P(
     Signals, Starts, testing::ValuesIn(here([] {
-      std::vector<Start> rows = {stopped("TermInTheBox", boxed("", "rm map.txt"), SIGTERM),
-                                 stopped("IntInTheBox", boxed("", "rm map.txt"), SIGINT)};
+      const Start box = boxed("", "rm map.txt");
+      // The box would inherit a SIGTERM ignored or blocked; the `sleep` the game is started beside must stay.
+      std::vector<Start> rows = {stopped("TermInTheBox", box, SIGTERM, "sleep 300 &"),
+                                 stopped("IntInTheBox", box, SIGINT),
+                                 stopped("HupInTheBox", box, SIGHUP),
+                                 stopped("KillInTheBox", box, SIGKILL),
+                                 stopped("IntInTheBoxWithTermIgnored", box, SIGINT, "trap '' TERM;"),
+                                 stopped("IntInTheBoxWithTermBlocked", box, SIGINT),
+                                 stopped("XkillInTheBox", box, 0)};
+      rows[5].argv = {"python3", "-c",
+                      "import os, signal, sys; signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGTERM]); "
+                      "os.execv(sys.argv[1], sys.argv[1:])",
+                      QUARROW_EXE};
+      // The game's window closed by the X server: the connection is lost.
+      rows[6].status = 1;
+      rows[6].said = lost;
+      rows[6].then = [](Game &game) { run({"xkill", "-id", std::to_string(windowOf(game.pid))}); };
       for (int request : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         rows.push_back(stopped(sigabbrev_np(request), ran("", ":", 600), request));
       return rows;

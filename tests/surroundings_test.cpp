@@ -1,4 +1,4 @@
-// Quarrow on Linux with its display taken away or stopped.
+// Quarrow on Linux with its display taken away or stopped, and its log cut short.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -58,3 +58,17 @@ INSTANTIATE_TEST_SUITE_P(Request, StalledDisplay,
                          [](const auto &info) {
                            return std::string(sigabbrev_np(info.param.first)) + (info.param.second ? "Ignored" : "");
                          });
+
+// A log that cannot be written whole (a full disk, here a file size limit reached at shutdown) is said once on
+// standard error, and the game ends with status 1; the log keeps what was written.
+TEST(Log, CutShortIsReported)
+{
+  Game game;
+  ASSERT_NE(game.ready(), 0u);
+  const rlimit size = {fs::file_size(game.dir / "gamelog.txt"), RLIM_INFINITY};
+  ASSERT_EQ(prlimit(game.pid, RLIMIT_FSIZE, &size, nullptr), 0);
+  EXPECT_EQ(game.quit(), 1);
+  EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
+  EXPECT_EQ(count(game.read(game.output), "Quarrow: gamelog.txt could not be written whole (File too large)\n"), 1)
+      << game.read(game.output);
+}
