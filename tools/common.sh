@@ -1,4 +1,4 @@
-# Shared by run.sh, test.sh and tools/bench.sh: installs what is missing, starts a virtual display.
+# Shared by the scripts: installs what is missing, starts a virtual display.
 
 # What building and running the game needs, on a machine with no display too.
 GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev libx11-dev xvfb xdotool imagemagick x11-utils)
@@ -9,6 +9,9 @@ TEST_PACKAGES=(libgtest-dev libxres-dev python3 clang libclang-rt-14-dev valgrin
 BENCH_PACKAGES=(libx11-dev libxres-dev libsdl2-dev libgl1-mesa-dri gnuplot-nox)
 # What the Windows build and its tests under Wine need besides: the cross-compiler and Wine (64-bit).
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 wine wine64)
+# What the Debian package needs besides: dpkg-shlibdeps and file (CPack reads the game's libraries with
+# them), and the checkers of the package, its menu entry and its man page.
+PACKAGE_PACKAGES=(dpkg-dev file lintian desktop-file-utils man-db groff-base)
 
 # Installs the Debian packages named that are not installed yet.
 install_packages() {

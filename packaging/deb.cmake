@@ -1,0 +1,59 @@
+# The Debian package, laid out as Debian lays out games: the launcher in /usr/games, the game itself
+# out of the PATH in /usr/lib/games/quarrow, its data in /usr/share/games/quarrow.
+set(pkg ${PROJECT_SOURCE_DIR}/packaging)
+set(out ${PROJECT_BINARY_DIR}/packaging)
+find_program(CONVERT convert REQUIRED)
+find_program(GZIP gzip REQUIRED)
+
+# The changelog's newest entry must be for the version packaged.
+file(STRINGS ${pkg}/changelog newest LIMIT_COUNT 1)
+if(NOT newest MATCHES "^quarrow \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog: the newest entry is not for version ${PROJECT_VERSION}")
+endif()
+
+# gzip -n stores no name or time, so the same sources make the same package.
+configure_file(${pkg}/quarrow.6.in ${out}/quarrow.6 @ONLY)
+configure_file(${pkg}/changelog ${out}/changelog COPYONLY)
+add_custom_command(OUTPUT ${out}/quarrow.6.gz ${out}/changelog.gz
+  COMMAND ${GZIP} -9nkf ${out}/quarrow.6 ${out}/changelog
+  DEPENDS ${out}/quarrow.6 ${out}/changelog VERBATIM)
+
+# The icon is the four terrain tiles (48 to 51) of the shipped sheet, two by two, enlarged by whole
+# pixels first so that the large sizes stay sharp. No date chunks, for the same reason as gzip -n.
+set(icons)
+foreach(size 16 32 48 64 128 256)
+  set(dir ${out}/icons/${size}x${size})
+  add_custom_command(OUTPUT ${dir}/quarrow.png
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${CONVERT} ${PROJECT_SOURCE_DIR}/data/untitled.bmp
+      "(" -clone 0 -crop 100x50+2400+0 ")" "(" -clone 0 -crop 100x50+2500+0 ")" -delete 0 -append +repage
+      -scale 400% -resize ${size}x${size} -strip -define png:exclude-chunks=date,time ${dir}/quarrow.png
+    DEPENDS ${PROJECT_SOURCE_DIR}/data/untitled.bmp VERBATIM)
+  list(APPEND icons ${dir}/quarrow.png)
+  install(FILES ${dir}/quarrow.png DESTINATION share/icons/hicolor/${size}x${size}/apps)
+endforeach()
+add_custom_target(package_files ALL DEPENDS ${icons} ${out}/quarrow.6.gz ${out}/changelog.gz)
+
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+install(TARGETS quarrow RUNTIME DESTINATION lib/games/quarrow)
+install(PROGRAMS ${pkg}/quarrow.sh DESTINATION games RENAME quarrow)
+install(FILES ${PROJECT_SOURCE_DIR}/data/map.txt ${PROJECT_SOURCE_DIR}/data/untitled.bmp
+  DESTINATION share/games/quarrow)
+install(FILES ${pkg}/quarrow.desktop DESTINATION share/applications)
+install(FILES ${out}/quarrow.6.gz DESTINATION share/man/man6)
+install(FILES ${pkg}/copyright ${out}/changelog.gz DESTINATION share/doc/quarrow)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quarrow Dev <dev@quarrow.invalid>")
+# Depends is read from the libraries the game links, with dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small tile map scroller")
+set(CPACK_PACKAGE_DESCRIPTION "Quarrow shows a map of 24 by 24 tiles in a 640 by 480 window and scrolls it
+with the arrow keys; Escape quits. Each player's map, tile sheet and log are
+kept in a folder of their own, ~/.local/share/quarrow, where the map and the
+tiles can be edited.")

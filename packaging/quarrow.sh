@@ -1,0 +1,60 @@
+#!/bin/sh
+# Starts Quarrow in the player's own folder, ${XDG_DATA_HOME:-$HOME/.local/share}/quarrow. The folder
+# is made on the first run and given the shipped map and tile sheet where it lacks them; a player's
+# own files are never replaced. The game then runs there, so its log lands beside the map.
+set -eu
+
+die() {
+  printf 'quarrow: %s\n' "$*" >&2
+  exit 1
+}
+
+# The game and its data lie beside this script's folder, wherever the package was unpacked.
+self=$(readlink -f -- "$0") || die "cannot tell where the launcher $0 lies"
+usr=${self%/*/*}
+game=$usr/lib/games/quarrow/quarrow
+shipped=$usr/share/games/quarrow
+[ -x "$game" ] || die "the game is missing: $game"
+
+# A relative XDG_DATA_HOME is ignored, as the XDG base directory rules say.
+case ${XDG_DATA_HOME:-} in
+  /*) folder=$XDG_DATA_HOME/quarrow ;;
+  *)
+    case ${HOME:-} in
+      /*) folder=$HOME/.local/share/quarrow ;;
+      *) die "HOME is not set to a folder (nor XDG_DATA_HOME), so there is nowhere to keep your maps" ;;
+    esac
+    ;;
+esac
+
+# Everything that can be wrong is looked at before a file is written.
+if [ ! -d "$folder" ]; then
+  if [ -e "$folder" ] || [ -L "$folder" ]; then
+    die "$folder is not a folder; move it away to let the game make its folder there"
+  fi
+  err=$(mkdir -p -- "$folder" 2>&1) || die "cannot make the folder $folder: ${err##*: }"
+fi
+if [ ! -w "$folder" ] || [ ! -x "$folder" ]; then
+  die "cannot write into the folder $folder"
+fi
+for file in map.txt untitled.bmp; do
+  if [ ! -f "$folder/$file" ] && { [ -e "$folder/$file" ] || [ -L "$folder/$file" ]; }; then
+    die "$folder/$file is not a regular file; move it away to get the shipped one back"
+  fi
+done
+
+# Each copy is made under a temporary name and renamed without replacing anything, so a failed
+# copy leaves no partial file in place and a file the player put there meanwhile is kept.
+for file in map.txt untitled.bmp; do
+  [ -e "$folder/$file" ] && continue
+  tmp=$folder/.$file.$$
+  rm -f -- "$tmp"
+  if ! err=$(cp -- "$shipped/$file" "$tmp" 2>&1) || ! err=$(mv -n -- "$tmp" "$folder/$file" 2>&1); then
+    rm -f -- "$tmp"
+    die "cannot copy $file into $folder: ${err##*: }"
+  fi
+  rm -f -- "$tmp"
+done
+
+cd -- "$folder"
+exec "$game" "$@"

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds Quarrow's Debian package, build-deb/quarrow_<version>_amd64.deb, with the deb preset.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/common.sh
+install_packages "${GAME_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+rm -f build-deb/quarrow_*.deb
+nice -n 10 cmake --workflow --preset deb
+echo "Debian package: $(ls build-deb/quarrow_*.deb)"
