@@ -22,7 +22,8 @@ inline const std::vector<std::string> wineEnv = {"WINEPREFIX=" + winePrefix, "WI
 using Files = std::map<std::string, std::string>;
 
 struct Game {
-  fs::path dir;
+  fs::path dir, folder;              // its scratch directory, and the folder it runs in (`dir` itself but for the
+                                     // packaged game's launcher)
   std::string output = "output.txt"; // its standard output and error, in `dir`
   pid_t pid = -1;
   Window window = 0;
@@ -38,7 +39,7 @@ struct Game {
   {
     xDisplay(); // first: should it fail, no directory is left behind
     char name[] = "/tmp/quarrow-XXXXXX";
-    dir = mkdtemp(name);
+    folder = dir = mkdtemp(name);
     for (const char *file : {"map.txt", "untitled.bmp"})
       fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
     for (const auto &[file, bytes] : files)
@@ -48,7 +49,10 @@ struct Game {
     start(env, argv, closed);
   }
   // A second game in the directory of `first`, writing its output to `output`.
-  Game(const Game &first, const std::string &output) : dir(first.dir), output(output), own(false) { start({}, {}, -1); }
+  Game(const Game &first, const std::string &output) : dir(first.dir), folder(dir), output(output), own(false)
+  {
+    start({}, {}, -1);
+  }
   ~Game()
   {
     if (wait(0) < 0) {
@@ -69,9 +73,10 @@ struct Game {
     const rlimit cpu = {300, 300};
     prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
   }
-  std::string read(const std::string &file) const { return slurp(dir / file); }
+  std::string read(const std::string &file) const { return slurp(folder / file); }
+  std::string printed() const { return slurp(dir / output); }
   // What the game has logged and printed so far (a second game in a folder only prints).
-  std::string said() const { return (own ? read("gamelog.txt") : "") + read(output); }
+  std::string said() const { return (own ? read("gamelog.txt") : "") + printed(); }
   // The window, once the map is painted and the loop about to run (keys reach the game only from then on);
   // 0 when that has not happened within `seconds` or the game has ended.
   Window ready(double seconds = 60)

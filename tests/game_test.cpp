@@ -57,6 +57,7 @@ struct Start {
   int closed = -1; // a standard descriptor it is started without, which must then be /dev/null
   // What is done to it once it shows its view or its box, instead of Escape or Return; it must then end.
   std::function<void(Game &)> then = {};
+  fs::path folder = {}; // where in its directory it runs, if not there
 };
 void PrintTo(const Start &start, std::ostream *out)
 {
@@ -87,6 +88,7 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
 {
   const Start &start = GetParam();
   Game game(start.setup, start.env, start.files, start.argv, start.closed);
+  game.folder /= start.folder;
   if (start.box) {
     const Window box = game.box();
     ASSERT_NE(box, 0u) << game.said();
@@ -115,8 +117,8 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
   }
   if (start.runs) {
     ASSERT_NE(game.ready(), 0u) << game.said();
-    EXPECT_TRUE(showsSoon(game, composeMap(mapText(game.dir), decode(game.dir / "untitled.bmp")), 0, 0));
-    expectSaid(start.said, game.read(game.output), true);
+    EXPECT_TRUE(showsSoon(game, composeMap(mapText(game.folder), decode(game.folder / "untitled.bmp")), 0, 0));
+    expectSaid(start.said, game.printed(), true);
   }
   if (start.closed >= 0) {
     std::error_code error;
@@ -129,7 +131,7 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
   if (start.log) {
     EXPECT_TRUE(sameLog(game.read("gamelog.txt"), asWritten(*start.log)));
   }
-  expectSaid(start.said, game.read(game.output));
+  expectSaid(start.said, game.printed());
 }
 
 // The rows that run on the system under test.
@@ -430,4 +432,49 @@ INSTANTIATE_TEST_SUITE_P(
         rows.push_back(stopped(sigabbrev_np(request), ran("", ":", 600), request));
       return rows;
     }())),
+    names);
+
+// The packaged game, unpacked, as its launcher starts it for a player whose home is the game's directory: in a
+// folder of the player's own there, made on the first run and given the shipped map and sheet, the player's own
+// files kept. Where something is in its way, it says what, and the game does not start.
+static Start launched(const std::string &name, const std::string &setup, const std::string &said = "")
+{
+  Start start = {name, setup, {}, 1, said.empty() ? "" : "quarrow: \n" + said + "\n", std::nullopt};
+  start.systems = *LAUNCHER ? onLinux : 0;
+  start.argv = {"sh", "-c", "HOME=$PWD exec \"$0\"", LAUNCHER};
+  start.folder = ".local/share/quarrow";
+  start.runs = said.empty();
+  start.status = said.empty() ? 0 : 1;
+  start.log = said.empty() ? std::optional(startLog(600) + shutdownLines) : std::nullopt;
+  return start;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Package, Starts,
+    testing::ValuesIn(here({
+        launched("FirstRun", ":"),
+        [] { // the map without its water, kept
+          Start start =
+              launched("EditedMap", "mkdir -p .local/share/quarrow && tr 0 3 <map.txt >.local/share/quarrow/map.txt");
+          start.then = [](Game &game) {
+            std::string edited = dataMap;
+            std::replace(edited.begin(), edited.end(), '0', '3');
+            EXPECT_EQ(game.read("map.txt"), edited);
+            game.quit();
+          };
+          return start;
+        }(),
+        [] {
+          Start start = launched("NoHome", ":",
+                                 "HOME is not set to a folder (nor XDG_DATA_HOME), so there is nowhere "
+                                 "to keep your maps");
+          start.argv = {"env", "-u", "HOME", "-u", "XDG_DATA_HOME", LAUNCHER};
+          return start;
+        }(),
+        launched("FolderIsAFile", "mkdir -p .local/share && touch .local/share/quarrow",
+                 "/.local/share/quarrow is not a folder; move it away to let the game make its folder there"),
+        launched("FolderCannotBeMade", "touch .local", "/.local/share/quarrow: Not a directory"),
+        launched("MapIsNotAFile", "mkdir -p .local/share/quarrow/map.txt",
+                 "/.local/share/quarrow/map.txt is not a regular file; move it away to get the shipped one back"),
+    })),
     names);

@@ -24,7 +24,7 @@ TEST(Display, LostUnderARunningGameEndsItWithStatusOne)
     std::this_thread::sleep_for(std::chrono::milliseconds(run * 10)); // at different points of the loop
     display.end();
     EXPECT_EQ(game.wait(5), 1);
-    const std::string output = game.read(game.output);
+    const std::string output = game.printed();
     EXPECT_EQ(count(output, "Quarrow: the connection to the X display " + display.name + " was lost\n"), 1) << output;
     EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
   }
@@ -69,6 +69,6 @@ TEST(Log, CutShortIsReported)
   ASSERT_EQ(prlimit(game.pid, RLIMIT_FSIZE, &size, nullptr), 0);
   EXPECT_EQ(game.quit(), 1);
   EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
-  EXPECT_EQ(count(game.read(game.output), "Quarrow: gamelog.txt could not be written whole (File too large)\n"), 1)
-      << game.read(game.output);
+  EXPECT_EQ(count(game.printed(), "Quarrow: gamelog.txt could not be written whole (File too large)\n"), 1)
+      << game.printed();
 }
