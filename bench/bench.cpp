@@ -49,15 +49,14 @@ int scrolled(const std::string &earlier, const std::string &later)
   return -1;
 }
 
-Run measure(const Program &program, const fs::path &dir)
+Run measure(const Program &program)
 {
   Run result;
-  const fs::path stamps = dir / (program.name + ".stamps");
   std::vector<std::string> env = preload(FRAMES_LIB);
   env.insert(env.end(), program.env.begin(), program.env.end());
-  env.push_back("QUARROW_FRAMES=" + stamps.string());
+  env.push_back("QUARROW_FRAMES=stamps");
   const auto start = Clock::now();
-  const pid_t pid = spawn(program.argv, env, dir, dir / (program.name + ".output"));
+  Process measured(program.argv, env);
   // Started: the window shows its first painted (not black) frame. A window that cannot be read has
   // been replaced (SDL makes a new one for an OpenGL renderer).
   Window window = 0;
@@ -65,7 +64,7 @@ Run measure(const Program &program, const fs::path &dir)
   until(
       30,
       [&] {
-        window = pixel.empty() ? windowOf(pid) : window;
+        window = pixel.empty() ? windowOf(measured.pid) : window;
         pixel = grab(window, 1, 1);
         return pixel.size() == 3 && pixel != std::string(3, '\0');
       },
@@ -73,10 +72,9 @@ Run measure(const Program &program, const fs::path &dir)
   result.startupMs = seconds(start) * 1000;
   if (result.startupMs > 29000)
     std::fprintf(stderr, "%s showed no frame (window %lu):\n%s\n", program.name.c_str(), window,
-                 slurp(dir / (program.name + ".output")).c_str());
+                 measured.printed().c_str());
 
-  const std::string id = std::to_string(window);
-  run({"xdotool", "windowfocus", "--sync", id, "keydown", "Down"});
+  Process::keys(window, "keydown Down");
   const auto pressed = Clock::now();
   // Frames read back while the key is held, for every program alike; the game's give its tick rate.
   std::vector<std::pair<double, std::string>> frames;
@@ -88,13 +86,10 @@ Run measure(const Program &program, const fs::path &dir)
   }
   std::this_thread::sleep_until(pressed + std::chrono::duration<double>(hold));
   const auto released = Clock::now();
-  run({"xdotool", "keyup", "Down", "keydown", "Escape", "sleep", "0.3", "keyup", "Escape"});
+  Process::keys(window, "keyup Down keydown Escape sleep 0.3 keyup Escape");
   rusage usage{};
-  if (finish(pid, 20, &usage) < 0) {
-    kill(pid, SIGKILL);
-    finish(pid, 10);
+  if (measured.wait(20, &usage) < 0)
     std::fprintf(stderr, "%s did not end on Escape\n", program.name.c_str());
-  }
   result.rssMb = usage.ru_maxrss / 1024.0;
 
   int moved = 0;
@@ -105,7 +100,7 @@ Run measure(const Program &program, const fs::path &dir)
   result.ticksPerSecond = moved < 0 ? 0 : moved / 3.0 / (frames.back().first - frames.front().first);
 
   // Frames shown from `settle` after the press until the release.
-  std::ifstream in(stamps);
+  std::ifstream in(measured.dir / "stamps");
   const long long from = monotonicNs(pressed) + static_cast<long long>(settle * 1e9), to = monotonicNs(released);
   long long previous = 0;
   int count = 0;
@@ -138,12 +133,7 @@ int main(int argc, char **argv)
     return 2;
   }
   const fs::path out = fs::absolute(argv[1]);
-  xDisplay(); // the virtual display, before any program starts on it
   fs::create_directories(out);
-  char name[] = "/tmp/quarrow-bench-XXXXXX";
-  const fs::path dir = mkdtemp(name);
-  for (const char *file : {"map.txt", "untitled.bmp"})
-    fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
 
   const std::vector<Program> programs = {{"game", {QUARROW_EXE}, {}},
                                          {"bare", {BARE_EXE}, {}},
@@ -153,7 +143,7 @@ int main(int argc, char **argv)
   for (int round = 0; round < rounds; round++)
     for (size_t i = 0; i < programs.size(); i++) {
       const Program &program = programs[(i + round) % programs.size()];
-      runs[program.name].push_back(measure(program, dir));
+      runs[program.name].push_back(measure(program));
     }
 
   auto figure = [&](const std::string &name, auto value, const char *format = "%.1f") {
@@ -184,6 +174,5 @@ int main(int argc, char **argv)
 
   std::fputs(run({"gnuplot", "-e", "dir='" + out.string() + "'", PLOT_SCRIPT}, 120).c_str(), stderr);
   std::printf("plot: %s\n", (out / "frame_times.png").c_str());
-  fs::remove_all(dir);
   return 0;
 }

@@ -21,14 +21,23 @@ inline const std::vector<std::string> wineEnv = {"WINEPREFIX=" + winePrefix, "WI
 // Files written into the game's directory before it starts, by name.
 using Files = std::map<std::string, std::string>;
 
-struct Game {
-  fs::path dir, folder;              // its scratch directory, and the folder it runs in (`dir` itself but for the
-                                     // packaged game's launcher)
-  std::string output = "output.txt"; // its standard output and error, in `dir`
-  pid_t pid = -1;
+// The game's command line and environment on its system, `argv` instead where given.
+inline std::vector<std::string> gameArgv(const std::vector<std::string> &argv)
+{
+  if (!argv.empty())
+    return argv;
+  return windows ? std::vector<std::string>{"wine", "./quarrow.exe"} : std::vector<std::string>{QUARROW_EXE};
+}
+inline std::vector<std::string> gameEnv(std::vector<std::string> env)
+{
+  if (windows)
+    env.insert(env.begin(), wineEnv.begin(), wineEnv.end());
+  return env;
+}
+
+struct Game : Process {
+  fs::path folder = dir; // where it runs: its directory, but for the packaged game's launcher
   Window window = 0;
-  int status = -1;
-  bool own = true; // whether `dir` is this game's, to be removed with it
 
   // The game in a new directory holding the shipped data files and `files`, once the shell command `setup` has
   // run there, with `env` changed, as `argv` (the game itself if empty), with the standard descriptor `closed`
@@ -36,45 +45,16 @@ struct Game {
   // none).
   explicit Game(const std::string &setup = ":", const std::vector<std::string> &env = {}, const Files &files = {},
                 const std::vector<std::string> &argv = {}, int closed = -1)
+      : Process(gameArgv(argv), gameEnv(env),
+                (windows ? "cp '" QUARROW_EXE "' . && printf '[sound]\\ndigi_card = 0\\n' >allegro.cfg && " : "") +
+                    setup,
+                files, closed)
   {
-    xDisplay(); // first: should it fail, no directory is left behind
-    char name[] = "/tmp/quarrow-XXXXXX";
-    folder = dir = mkdtemp(name);
-    for (const char *file : {"map.txt", "untitled.bmp"})
-      fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
-    for (const auto &[file, bytes] : files)
-      std::ofstream(dir / file, std::ios::binary) << bytes;
-    const std::string wine = "cp '" QUARROW_EXE "' . && printf '[sound]\\ndigi_card = 0\\n' >allegro.cfg && ";
-    EXPECT_EQ(finish(spawn({"timeout", "30", "sh", "-c", (windows ? wine : "") + setup}, {}, dir), 40), 0) << setup;
-    start(env, argv, closed);
+    EXPECT_EQ(prepared, 0) << setup;
   }
   // A second game in the directory of `first`, writing its output to `output`.
-  Game(const Game &first, const std::string &output) : dir(first.dir), folder(dir), output(output), own(false)
-  {
-    start({}, {}, -1);
-  }
-  ~Game()
-  {
-    if (wait(0) < 0) {
-      kill(pid, SIGKILL);
-      finish(pid, 10);
-    }
-    if (own)
-      fs::remove_all(dir);
-  }
-  void start(std::vector<std::string> env, std::vector<std::string> argv, int closed)
-  {
-    if (argv.empty())
-      argv = windows ? std::vector<std::string>{"wine", "./quarrow.exe"} : std::vector<std::string>{QUARROW_EXE};
-    if (windows)
-      env.insert(env.begin(), wineEnv.begin(), wineEnv.end());
-    pid = spawn(argv, env, dir, dir / output, -1, closed);
-    // Should the test itself die, a game left behind ends when it has used five minutes of processor.
-    const rlimit cpu = {300, 300};
-    prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
-  }
+  Game(const Game &first, const std::string &output) : Process(first, output, gameArgv({}), gameEnv({})) {}
   std::string read(const std::string &file) const { return slurp(folder / file); }
-  std::string printed() const { return slurp(dir / output); }
   // What the game has logged and printed so far (a second game in a folder only prints).
   std::string said() const { return (own ? read("gamelog.txt") : "") + printed(); }
   // The window, once the map is painted and the loop about to run (keys reach the game only from then on);
@@ -106,21 +86,7 @@ struct Game {
     return found;
   }
   // Runs an xdotool command chain with `target` (by default the game's window) focused first.
-  void keys(const std::string &chain, Window target = 0)
-  {
-    std::vector<std::string> argv = {"xdotool", "windowfocus", "--sync", std::to_string(target ? target : ready())};
-    std::istringstream words(chain);
-    for (std::string word; words >> word;)
-      argv.push_back(word);
-    run(argv);
-  }
-  // The exit status after at most `seconds` (128 + signal when a signal ended it), or -1.
-  int wait(double seconds = 60)
-  {
-    if (status < 0)
-      status = finish(pid, seconds);
-    return status;
-  }
+  void keys(const std::string &chain, Window target = 0) { Process::keys(target ? target : ready(), chain); }
   // Holds Escape until the game ends, a few times if need be.
   int quit()
   {

@@ -1,5 +1,6 @@
-// What the tests and the benchmark share: programs started with a time limit, a virtual X display of the
-// process's own, and a program's window found by its process id and read back pixel by pixel.
+// What the tests and the benchmark share: programs started with a time limit, in a scratch directory with the
+// game's data, a virtual X display of the process's own, and a program's window found by its process id and
+// read back pixel by pixel.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -243,6 +245,73 @@ inline Window windowOf(pid_t pid)
     return owner == pid && window.width == 640 && window.height == 480;
   });
 }
+
+// A program started in a new scratch directory holding the game's data files and `files`, once the shell
+// command `setup` has run there (its status in `prepared`): with `env` changed, standard output and error into
+// `output` there, and the standard descriptor `closed` closed if one is given. It is killed if it still runs,
+// and its directory removed, when it goes; should its starter die first, it ends once it has used five minutes
+// of processor.
+struct Process {
+  fs::path dir;
+  std::string output = "output.txt";
+  pid_t pid = -1;
+  int status = -1, prepared = -1;
+  bool own = true; // whether `dir` is its own, to be removed with it
+  Process(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
+          const std::string &setup = ":", const std::map<std::string, std::string> &files = {}, int closed = -1)
+  {
+    xDisplay(); // first: should it fail, no directory is left behind
+    char name[] = "/tmp/quarrow-XXXXXX";
+    dir = mkdtemp(name);
+    for (const char *file : {"map.txt", "untitled.bmp"})
+      fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
+    for (const auto &[file, bytes] : files)
+      std::ofstream(dir / file, std::ios::binary) << bytes;
+    prepared = finish(spawn({"timeout", "30", "sh", "-c", setup}, {}, dir), 40);
+    start(argv, env, closed);
+  }
+  // Another program in the directory of `first`, its output in `output`.
+  Process(const Process &first, const std::string &output, const std::vector<std::string> &argv,
+          const std::vector<std::string> &env)
+      : dir(first.dir), output(output), prepared(0), own(false)
+  {
+    start(argv, env, -1);
+  }
+  ~Process()
+  {
+    if (wait(0) < 0) {
+      kill(pid, SIGKILL);
+      finish(pid, 10);
+    }
+    if (own)
+      fs::remove_all(dir);
+  }
+  void start(const std::vector<std::string> &argv, const std::vector<std::string> &env, int closed)
+  {
+    pid = spawn(argv, env, dir, dir / output, -1, closed);
+    const rlimit cpu = {300, 300};
+    prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
+  }
+  // What it printed so far.
+  std::string printed() const { return slurp(dir / output); }
+  // The exit status after at most `seconds` (128 + signal when a signal ended it), or -1; `usage` receives what
+  // it used.
+  int wait(double seconds = 60, rusage *usage = nullptr)
+  {
+    if (status < 0)
+      status = finish(pid, seconds, usage);
+    return status;
+  }
+  // Runs an xdotool command chain with `window` focused first.
+  static void keys(Window window, const std::string &chain)
+  {
+    std::vector<std::string> argv = {"xdotool", "windowfocus", "--sync", std::to_string(window)};
+    std::istringstream words(chain);
+    for (std::string word; words >> word;)
+      argv.push_back(word);
+    run(argv);
+  }
+};
 
 // The top-left `width` x `height` pixels of a window as RGB bytes, or "" when they cannot be read.
 inline std::string grab(Window window, int width = 640, int height = 480)
