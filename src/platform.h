@@ -20,8 +20,8 @@ void openStandardStreams();
 FILE *openLogFile(const char *path, std::string &why);
 // Opens the map file for reading if it is a regular file or a directory
 // (which reads as empty) and not the open log `log` under another name;
-// otherwise none.
-FILE *openMapFile(const char *path, FILE *log);
+// otherwise none, with the reason in `why`.
+FILE *openMapFile(const char *path, FILE *log, std::string &why);
 // Reads a whole regular file into `bytes`, without blocking on a FIFO or a
 // device; `size` is its size, and a file of more than `limit` bytes is not
 // read. Returns why it could not be read, or nothing.

@@ -58,17 +58,19 @@ FILE *openLogFile(const char *path, std::string &why)
   return nullptr;
 }
 
-FILE *openMapFile(const char *path, FILE *log)
+FILE *openMapFile(const char *path, FILE *log, std::string &why)
 {
   // A link to a device, a FIFO or a socket could block or never end.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat status, logStatus;
-  bool usable = fd >= 0 && fstat(fd, &status) == 0 && (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode));
+  why = fd < 0 ? std::string("it cannot be opened (") + std::strerror(errno) + ")" : "";
+  if (fd >= 0 && (fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))))
+    why = "it is not a regular file";
   // The log read as the map would grow as fast as it is read.
-  if (usable && log != nullptr && log != stderr && fstat(fileno(log), &logStatus) == 0 &&
-      status.st_dev == logStatus.st_dev && status.st_ino == logStatus.st_ino)
-    usable = false;
-  if (usable)
+  else if (fd >= 0 && log != nullptr && log != stderr && fstat(fileno(log), &logStatus) == 0 &&
+           status.st_dev == logStatus.st_dev && status.st_ino == logStatus.st_ino)
+    why = "it is the log under another name";
+  if (why.empty())
     if (FILE *file = fdopen(fd, "r"))
       return file;
   if (fd >= 0)

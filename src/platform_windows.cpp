@@ -119,11 +119,13 @@ FILE *openLogFile(const char *path, std::string &why)
   return nullptr;
 }
 
-FILE *openMapFile(const char *path, FILE *log)
+FILE *openMapFile(const char *path, FILE *log, std::string &why)
 {
   const HANDLE handle = openItself(path, GENERIC_READ, OPEN_EXISTING);
-  if (handle == INVALID_HANDLE_VALUE)
+  if (handle == INVALID_HANDLE_VALUE) {
+    why = "it cannot be opened (" + reason(GetLastError()) + ")";
     return nullptr;
+  }
   BY_HANDLE_FILE_INFORMATION info, logInfo;
   const Kind kind = kindOf(handle, info);
   // The log read as the map would grow as fast as it is read.
@@ -135,6 +137,7 @@ FILE *openMapFile(const char *path, FILE *log)
   if (kind == Kind::file && !isLog)
     return streamOf(handle, _O_RDONLY | _O_BINARY, "rb");
   CloseHandle(handle);
+  why = isLog ? "it is the log under another name" : refusal(kind);
   // A directory reads as an empty map, as it does on POSIX systems.
   return kind == Kind::directory ? _wfopen(L"NUL", L"rb") : nullptr;
 }

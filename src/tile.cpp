@@ -246,8 +246,11 @@ static int readMapChar()
 void loadMap()
 {
   writeToLog("Opening Map File...\n");
-  mapfile = openMapFile("map.txt", logfile);
+  std::string why;
+  mapfile = openMapFile("map.txt", logfile, why);
   if (mapfile == nullptr) {
+    // The box says only that it failed; a player who started the game from a terminal also reads why.
+    std::fprintf(stderr, "map.txt: %s\n", why.c_str());
     showMessage([] { allegro_message("Map failed to load!"); });
     return;
   }
@@ -294,10 +297,10 @@ void loadMap()
   if (badRows > 0)
     std::fprintf(
         stderr,
-        "map.txt: line %ld has %ld characters, not %d (lines of another length: %ld); the cells after it shift\n",
-        firstBadRow, firstBadLength, mapCells, badRows);
+        "map.txt: line %s has %s characters, not %d (lines of another length: %s); the cells after it shift\n",
+        grouped(firstBadRow).c_str(), grouped(firstBadLength).c_str(), mapCells, grouped(badRows).c_str());
   if (lines != mapCells)
-    std::fprintf(stderr, "map.txt: %d lines expected, %ld found; %s\n", mapCells, lines,
+    std::fprintf(stderr, "map.txt: %d lines expected, %s found; %s\n", mapCells, grouped(lines).c_str(),
                  lines > mapCells ? "the lines past the 24th are ignored" : "the cells it does not reach show tile 0");
 }
 
@@ -321,7 +324,8 @@ void createMap()
       }
     }
   if (!lacking.empty())
-    std::fprintf(stderr, "map.txt uses tiles that untitled.bmp lacks (it holds %d):%s\n", sheetTiles, lacking.c_str());
+    std::fprintf(stderr, "map.txt uses tiles that untitled.bmp lacks (it holds %s):%s\n", grouped(sheetTiles).c_str(),
+                 lacking.c_str());
 }
 void randomizeMap()
 {

@@ -165,14 +165,11 @@ inline std::string asWritten(std::string log)
 // would take minutes).
 inline testing::AssertionResult sameLog(const std::string &log, const std::string &expected)
 {
-  const std::size_t at =
-      std::mismatch(log.begin(), log.begin() + std::min(log.size(), expected.size()), expected.begin()).first -
-      log.begin();
+  const auto at = std::mismatch(log.begin(), log.end(), expected.begin(), expected.end()).first - log.begin();
   if (log == expected)
     return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "the log of " << log.size() << " bytes parts from the " << expected.size()
-                                     << " expected at byte " << at << ": \"" << log.substr(at, 80) << "\" for \""
-                                     << expected.substr(at, 80) << "\"";
+  return testing::AssertionFailure() << "the log parts from the one expected at byte " << at << ": \""
+                                     << log.substr(at, 80) << "\" for \"" << expected.substr(at, 80) << "\"";
 }
 
 // How often `text` stands in `in`.

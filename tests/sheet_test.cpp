@@ -242,41 +242,6 @@ TEST(SheetCheck, Masks)
   check(table);
 }
 
-// Sheets ImageMagick writes with `options` (the format last) from an 8-bit picture of 33 palette colours (down to
-// 8 or 2 that survive every depth where it must write fewer), and the header size, depth and compression it must
-// write.
-TEST(SheetCheck, SheetsImageMagickWrote)
-{
-  const struct {
-    const char *name, *options;
-    int header, bits, compression;
-  } written[] = {{"bmp3_24bit", "-type TrueColor BMP3", 40, 24, 0},
-                 {"bmp_24bit", "-type TrueColor BMP", 124, 24, 0},
-                 {"alpha_32bit", "-alpha on BMP", 124, 32, 3},
-                 {"rgb565", "-posterize 2 -type TrueColor -define bmp:subtype=RGB565 BMP", 124, 16, 3},
-                 {"rgb555", "-posterize 2 -type TrueColor -define bmp:subtype=RGB555 BMP", 124, 16, 3},
-                 {"palette_1bit", "-monochrome BMP3", 40, 1, 0},
-                 {"palette_4bit", "-posterize 2 BMP3", 40, 4, 0},
-                 {"palette_8bit", "-compress None BMP3", 40, 8, 0},
-                 {"palette_124", "-compress None BMP", 124, 8, 0},
-                 {"os2_4bit", "-posterize 2 BMP2", 12, 4, 0},
-                 {"os2_8bit", "BMP2", 12, 8, 0},
-                 {"rle8", "BMP3", 40, 8, 1}};
-  const Scratch in(bmp({13, 5, 8}));
-  for (const auto &row : written) {
-    SCOPED_TRACE(row.name);
-    const Scratch out;
-    run({"sh", "-c", "convert 'BMP:" + in.path + "' " + row.options + ":'" + out.path + "'"});
-    const std::string text = slurp(out.path);
-    const Bytes file(text.begin(), text.end());
-    ASSERT_GT(file.size(), 30u);
-    EXPECT_EQ(file[14], row.header);
-    EXPECT_EQ(file[row.header == 12 ? 24 : 28], row.bits);
-    EXPECT_EQ(row.header == 12 ? 0 : file[30], row.compression);
-    check({{row.name, file, ""}});
-  }
-}
-
 // 16,777,216 pixels in the widest rows (too wide for ImageMagick's policy, so computed here), 8-bit runs of 200 to
 // 249 pixels, each in the next colour; a row more, and 24,929 x 673 (16,777,217), are refused before their data
 // is read.
