@@ -27,17 +27,6 @@ inline Picture picture(long width, long height, const std::function<std::uint32_
   return out;
 }
 
-// A scratch file of the test's own holding `bytes`, removed when it goes.
-struct Scratch {
-  std::string path = (fs::temp_directory_path() / "quarrow-scratch-XXXXXX").string();
-  explicit Scratch(const Bytes &bytes = {})
-  {
-    close(mkstemp(path.data()));
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), bytes.size());
-  }
-  ~Scratch() { std::remove(path.c_str()); }
-};
-
 // What ImageMagick decodes from an image file (named as ImageMagick takes it, "BMP:file" say), read back from
 // the binary PPM it writes, pixel by pixel.
 inline Picture decode(const std::string &file)

@@ -30,15 +30,10 @@ static int because(const char *name)
 // The function that `name` would be without this library.
 #define REAL(name) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
 
-// The game's connection to the X display, once the library has opened it.
-static int connection = -1;
-
 extern "C" {
 
 int set_gfx_mode(int card, int w, int h, int v_w, int v_h)
 {
-  if (failing("cut_display:gfx"))
-    shutdown(connection, SHUT_RDWR);
   return failing("set_gfx_mode") ? because("set_gfx_mode") : REAL(set_gfx_mode)(card, w, h, v_w, v_h);
 }
 
@@ -77,9 +72,8 @@ void *dlopen(const char *file, int mode)
 Display *XOpenDisplay(const char *name)
 {
   Display *display = REAL(XOpenDisplay)(name);
-  connection = display != nullptr ? ConnectionNumber(display) : -1;
-  if (failing("cut_display:init"))
-    shutdown(connection, SHUT_RDWR);
+  if (display != nullptr && failing("cut_display:init"))
+    shutdown(ConnectionNumber(display), SHUT_RDWR);
   return display;
 }
 

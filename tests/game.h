@@ -21,18 +21,19 @@ inline const std::vector<std::string> wineEnv = {"WINEPREFIX=" + winePrefix, "WI
 // Files written into the game's directory before it starts, by name.
 using Files = std::map<std::string, std::string>;
 
-// The game's command line and environment on its system, `argv` instead where given.
+// A command run under Wine, with the tests' settings.
+inline std::vector<std::string> underWine(std::vector<std::string> argv)
+{
+  argv.insert(argv.begin(), wineEnv.begin(), wineEnv.end());
+  argv.insert(argv.begin(), "env");
+  return argv;
+}
+// The game's command line on its system, `argv` instead where given.
 inline std::vector<std::string> gameArgv(const std::vector<std::string> &argv)
 {
   if (!argv.empty())
     return argv;
-  return windows ? std::vector<std::string>{"wine", "./quarrow.exe"} : std::vector<std::string>{QUARROW_EXE};
-}
-inline std::vector<std::string> gameEnv(std::vector<std::string> env)
-{
-  if (windows)
-    env.insert(env.begin(), wineEnv.begin(), wineEnv.end());
-  return env;
+  return windows ? underWine({"wine", "./quarrow.exe"}) : std::vector<std::string>{QUARROW_EXE};
 }
 
 struct Game : Process {
@@ -45,7 +46,7 @@ struct Game : Process {
   // none).
   explicit Game(const std::string &setup = ":", const std::vector<std::string> &env = {}, const Files &files = {},
                 const std::vector<std::string> &argv = {}, int closed = -1)
-      : Process(gameArgv(argv), gameEnv(env),
+      : Process(gameArgv(argv), env,
                 (windows ? "cp '" QUARROW_EXE "' . && printf '[sound]\\ndigi_card = 0\\n' >allegro.cfg && " : "") +
                     setup,
                 files, closed)
@@ -53,7 +54,7 @@ struct Game : Process {
     EXPECT_EQ(prepared, 0) << setup;
   }
   // A second game in the directory of `first`, writing its output to `output`.
-  Game(const Game &first, const std::string &output) : Process(first, output, gameArgv({}), gameEnv({})) {}
+  Game(const Game &first, const std::string &output) : Process(first, output, gameArgv({}), {}) {}
   std::string read(const std::string &file) const { return slurp(folder / file); }
   // What the game has logged and printed so far (a second game in a folder only prints).
   std::string said() const { return (own ? read("gamelog.txt") : "") + printed(); }
@@ -104,29 +105,22 @@ struct WineServer : testing::Environment {
   void SetUp() override
   {
     xDisplay();
-    run({"env", "WINEPREFIX=" + winePrefix, WINESERVER, "-k"}, 30); // a server left by an interrupted run
-    if (!fs::exists(winePrefix + "/quarrow-ready")) {
+    run(underWine({WINESERVER, "-k"}), 30);        // a server left by an interrupted run
+    if (!fs::exists(winePrefix + "/system.reg")) { // made once, by the first run
       fs::remove_all(winePrefix);
-      std::vector<std::string> argv = {"env"};
-      argv.insert(argv.end(), wineEnv.begin(), wineEnv.end());
-      for (const char *word : {"wine", "wineboot", "-i"})
-        argv.push_back(word);
-      run(argv, 300);
-      run({"env", "WINEPREFIX=" + winePrefix, WINESERVER, "-w"}, 60);
+      run(underWine({"wine", "wineboot", "-i"}), 300);
+      run(underWine({WINESERVER, "-w"}), 60);
       ASSERT_TRUE(fs::exists(winePrefix + "/system.reg")) << "wineboot made no prefix in " << winePrefix;
-      std::ofstream(winePrefix + "/quarrow-ready") << "made by the tests\n";
     }
-    pid = spawn({"timeout", "3600", WINESERVER, "-f", "-p"}, {"WINEPREFIX=" + winePrefix});
+    pid = spawn({"timeout", "3600", WINESERVER, "-f", "-p"}, wineEnv);
     // Up within a second, or it found another server of the prefix, which would end between games.
     ASSERT_LT(finish(pid, 1), 0) << "the Wine server did not start";
   }
   void TearDown() override
   {
-    run({"env", "WINEPREFIX=" + winePrefix, WINESERVER, "-k"}, 30);
-    if (finish(pid, 10) < 0) {
-      kill(pid, SIGKILL);
-      finish(pid, 10);
-    }
+    run(underWine({WINESERVER, "-k"}), 30);
+    kill(pid, SIGTERM); // should it not have ended, timeout(1) passes this on to it
+    finish(pid, 10);
   }
 };
 inline testing::Environment *const wineServer = windows ? testing::AddGlobalTestEnvironment(new WineServer) : nullptr;

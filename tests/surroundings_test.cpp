@@ -5,11 +5,11 @@
 
 #include "game.h"
 
-// Whether the game's log holds `text` within `seconds`, before the game ends.
+// Whether the game's log holds `text` within 30 seconds, before the game ends.
 static bool logs(Game &game, const std::string &text)
 {
-  until(30, [&] { return game.read("gamelog.txt").find(text) != std::string::npos || game.wait(0) >= 0; });
-  return game.read("gamelog.txt").find(text) != std::string::npos;
+  const auto has = [&] { return game.read("gamelog.txt").find(text) != std::string::npos; };
+  return until(30, [&] { return has() || game.wait(0) >= 0; }) && has();
 }
 
 // Taking the display away under a running game ends it with status 1 and one line that says so, never with a
@@ -24,8 +24,8 @@ TEST(Display, LostUnderARunningGameEndsItWithStatusOne)
     std::this_thread::sleep_for(std::chrono::milliseconds(run * 10)); // at different points of the loop
     display.end();
     EXPECT_EQ(game.wait(5), 1);
-    const std::string output = game.printed();
-    EXPECT_EQ(count(output, "Quarrow: the connection to the X display " + display.name + " was lost\n"), 1) << output;
+    EXPECT_EQ(count(game.printed(), "Quarrow: the connection to the X display " + display.name + " was lost\n"), 1)
+        << game.printed();
     EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
   }
 }

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -110,17 +111,25 @@ inline std::string slurp(const fs::path &path)
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
+// A scratch file of the caller's own holding `bytes`, removed when it goes.
+struct Scratch {
+  std::string path = (fs::temp_directory_path() / "quarrow-scratch-XXXXXX").string();
+  explicit Scratch(const std::vector<std::uint8_t> &bytes = {})
+  {
+    close(mkstemp(path.data()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+  }
+  ~Scratch() { std::remove(path.c_str()); }
+};
+
 // Runs a tool for at most `seconds` and returns what it printed (standard error included).
 inline std::string run(const std::vector<std::string> &argv, int seconds = 30)
 {
   std::vector<std::string> bounded = {"timeout", "-k", "5", std::to_string(seconds)};
   bounded.insert(bounded.end(), argv.begin(), argv.end());
-  char name[] = "/tmp/quarrow-run-XXXXXX";
-  close(mkstemp(name));
-  finish(spawn(bounded, {}, ".", name), seconds + 10);
-  const std::string out = slurp(name);
-  fs::remove(name);
-  return out;
+  const Scratch output;
+  finish(spawn(bounded, {}, ".", output.path), seconds + 10);
+  return slurp(output.path);
 }
 
 // A process's state letter from /proc ('Z' for one that has ended but is not yet waited for), or 0 when
