@@ -164,6 +164,7 @@ TEST(SheetCheck, Sizes)
       {"last_row_unpadded", head(whole, -1), "", magick(whole)},
       {"last_row_one_byte_short", head(whole, -2), "the file ends 1 bytes before its pixels do"},
       {"file_of_25_bytes", head(whole, 25), "it is not a BMP file"},
+      {"empty_file", {}, "it is not a BMP file"},
       {"header_64", bmp({5, 3, 24, 64}), "header of 64 bytes is not a BMP header this game reads"},
       {"os2_16bit", bmp({5, 3, 16, 12}), "16-bit pixels with compression 0 are not a kind this game reads"},
       {"bits_2", bmp({5, 3, 2}), "2-bit pixels with compression 0 are not a kind this game reads"},
