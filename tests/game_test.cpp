@@ -399,11 +399,10 @@ INSTANTIATE_TEST_SUITE_P(
                                  stopped("IntInTheBoxWithTermIgnored", box, SIGINT, "trap '' TERM;"),
                                  stopped("IntInTheBoxWithTermBlocked", box, SIGINT),
                                  stopped("XkillInTheBox", box, 0)};
+      // SIGTERM blocked, as a starter may leave it; the game's window closed by the X server.
       rows[5].argv = {"python3", "-c",
-                      "import os, signal, sys; signal.pthread_sigmask(0, [15]); os.execv(sys.argv[1], "
-                      "sys.argv[1:])",
-                      QUARROW_EXE}; // blocks SIGTERM, as a starter may
-                                    // The game's window closed by the X server: the connection is lost.
+                      "import os, signal, sys; signal.pthread_sigmask(0, [15]); os.execv(sys.argv[1], sys.argv[1:])",
+                      QUARROW_EXE};
       rows[6].status = 1;
       rows[6].said += lost;
       rows[6].then = [](Game &game) { run({"xkill", "-id", std::to_string(windowOf(game.pid))}); };
