@@ -266,8 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
         // (-1) does not end the file. Each tile lacking is named once.
         ran("SignedTileIndex",
             rewrite("+append BMP3", "untitled.bmp untitled.bmp untitled.bmp") + " && " +
-                overwrite("\\200\\177\\200\\377"),
-            600, "map.txt uses tiles that untitled.bmp lacks (it holds 156): -128 -1\n"),
+                overwrite("\\200\\177\\200\\376\\377"),
+            600, "map.txt uses tiles that untitled.bmp lacks (it holds 156): -128 -2 -1\n"),
         on(onBoth, refused("Truncated", "head -c 20000 untitled.bmp >t && mv t untitled.bmp",
                            "the file ends 370,054 bytes before its pixels do")),
         on(onBoth, refused("Hostile", ":", "run-length data runs past the end of a row",
