@@ -231,12 +231,12 @@ INSTANTIATE_TEST_SUITE_P(
         on(onBoth, boxed("LinkToDevice", "ln -sf /dev/zero map.txt", "it is not a regular file")),
         // The log read as the map would grow as fast as it is read.
         on(onBoth, boxed("LinkToTheLog", "ln -sf gamelog.txt map.txt", "it is the log under another name")),
-        // The box's program is never run from the data folder, even where the PATH has an empty entry; without
-        // one, the message is printed, at once.
+        // The box's program is never run from the data folder, even where the PATH has an empty or relative entry;
+        // without one, the message is printed, at once.
         on(onLinux,
            boxed("XmessageInTheFolder", "rm map.txt && printf '#!/bin/sh\\nexit 101\\n' >xmessage && chmod +x xmessage",
                  missing),
-           {std::string("PATH=:") + std::getenv("PATH")}),
+           {std::string("PATH=:.:") + std::getenv("PATH")}),
         on(onLinux, ran("NoXmessage", "rm map.txt", -1, "map.txt: " + missing + "\nMap failed to load!\n"),
            {noXmessage}),
         // A second game in a folder whose log a running game holds (as a double click starts one) logs to standard
