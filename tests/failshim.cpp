@@ -86,10 +86,12 @@ int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)
 }
 }
 
-// "new" refuses the game's allocations of 64 KiB or more, as a machine short of memory would.
+// "new" refuses the game's allocations of 64 KiB or more, as a machine short of memory would, and "new:small"
+// those of 16 bytes to 64 KiB, longer than a short string keeps in itself.
 void *operator new(std::size_t size)
 {
-  void *memory = failing("new") && size >= 65536 ? nullptr : std::malloc(size ? size : 1);
+  const bool fail = failing(size >= 65536 ? "new" : size >= 16 ? "new:small" : "");
+  void *memory = fail ? nullptr : std::malloc(size ? size : 1);
   if (memory == nullptr)
     throw std::bad_alloc();
   return memory;

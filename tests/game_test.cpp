@@ -146,6 +146,8 @@ const std::string shifted = "; the cells after it shift", ignored = "; the lines
 const std::string bound = "map.txt: only its first 65,536 bytes are read; the rest is ignored\n";
 const std::string lost = "Quarrow: the connection to the X display :";
 const std::string missing = "it cannot be opened (No such file or directory)";
+// The display's number stands between the two lines.
+const std::string opens = "Allegro: the library could not start, though the X display :\n opens\n";
 // The environment that makes `what` fail.
 static std::vector<std::string> failing(const std::string &what)
 {
@@ -284,6 +286,11 @@ INSTANTIATE_TEST_SUITE_P(
         on(onBoth, refused("Fifo", "rm untitled.bmp && mkfifo untitled.bmp", "it is not a regular file")),
         // Where the sanitizer's own allocator is not in the way of the shim's.
         on(SANITIZED ? 0 : onLinux, refused("NoMemory", ":", "not enough memory to read it"), failing("new")),
+        // Short of memory while naming the six tiles a map uses that the sheet lacks.
+        on(SANITIZED ? 0 : onLinux,
+           failed("NoMemoryForTheMap", failing("new:small"), startLog(600).substr(0, startLog(600).size() - 11),
+                  "Error allocating memory | new(...)\n", "Quarrow: not enough memory to start\n",
+                  overwrite("\\200\\201\\202\\203\\204\\205"))),
     }),
     names);
 
@@ -316,14 +323,12 @@ INSTANTIATE_TEST_SUITE_P(
                "Allegro: DISPLAY is not set, so there is no X display to open\n"),
         failed("UnopenedDisplay", {"DISPLAY=:65535"}, banner, initError,
                "Allegro: the X display :65535 could not be opened\n"),
-        failed("AllegroInit", failing("allegro_init"), banner, initError,
-               "Allegro: the library could not start, though the X display :\n"),
+        failed("AllegroInit", failing("allegro_init"), banner, initError, opens),
         Start{"StopWhileTheLibraryStarts", ":", failing("term_during_init"), 128 + SIGTERM, "", banner},
         // Short of processes or memory: for a thread of the game's own, or one of the library's.
         failed("NoThreads", failing("pthread_create"), banner, initError,
                "Allegro: not enough memory or processes to start a thread (Resource temporarily unavailable)\n"),
-        failed("NoThreadsForTheLibrary", failing("pthread_create:2"), banner, initError,
-               "Allegro: the library could not start, though the X display :\n"),
+        failed("NoThreadsForTheLibrary", failing("pthread_create:2"), banner, initError, opens),
         // The display lost at any point of start-up ends the game with its line and status 1, never a signal.
         Start{"DisplayLostInLibraryStart", ":", failing("cut_display:init"), 1, lost, banner},
         shimmed("GraphicsMode", "set_gfx_mode", gfxLines,
@@ -444,7 +449,9 @@ INSTANTIATE_TEST_SUITE_P(
         launched("FolderIsAFile", "mkdir -p .local/share && touch .local/share/quarrow",
                  "/.local/share/quarrow is not a folder; move it away to let the game make its folder there"),
         launched("FolderCannotBeMade", "touch .local", "/.local/share/quarrow: Not a directory"),
-        launched("MapIsNotAFile", "mkdir -p .local/share/quarrow/map.txt",
+        launched("MapIsAFifo", "mkdir -p .local/share/quarrow && mkfifo .local/share/quarrow/map.txt",
                  "/.local/share/quarrow/map.txt is not a regular file; move it away to get the shipped one back"),
+        launched("SheetIsAFolder", "mkdir -p .local/share/quarrow/untitled.bmp",
+                 "/.local/share/quarrow/untitled.bmp is not a regular file; move it away to get the shipped one back"),
     }),
     names);
