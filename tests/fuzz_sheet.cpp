@@ -1,9 +1,7 @@
 // libFuzzer target: arbitrary bytes as a tile sheet file, through the check and, where it accepts them, the
 // library's reader. Needs no display: the library runs with no system driver.
 #include <cerrno>
-#include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 #include "sheet.h"
 

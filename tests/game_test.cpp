@@ -56,11 +56,8 @@ struct Start {
   // What is done to it once it shows its view or its box, instead of Escape or Return; it must then end.
   std::function<void(Game &)> then = {};
   fs::path folder = {}; // where in its directory it runs, if not there
+  friend std::ostream &operator<<(std::ostream &out, const Start &start) { return out << start.name; }
 };
-void PrintTo(const Start &start, std::ostream *out)
-{
-  *out << start.name;
-}
 
 class Starts : public testing::TestWithParam<Start> {};
 
@@ -151,9 +148,8 @@ const std::string opens = "Allegro: the library could not start, though the X di
 // The environment that makes `what` fail.
 static std::vector<std::string> failing(const std::string &what)
 {
-  std::vector<std::string> env = preload(FAILSHIM);
-  env.push_back("QUARROW_FAIL=" + what);
-  return env;
+  const std::vector<std::string> shim = preload(FAILSHIM);
+  return {shim[0], shim[1], "QUARROW_FAIL=" + what};
 }
 
 // A start that reaches the loop, with a map file of `chars` characters, and ends with Escape.

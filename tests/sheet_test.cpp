@@ -45,13 +45,6 @@ Picture colours(BITMAP *sheet)
   return out;
 }
 
-// What ImageMagick decodes from a BMP file's bytes.
-Picture magick(const Bytes &file)
-{
-  const Scratch bmp(file);
-  return decode("BMP:" + bmp.path);
-}
-
 // Bit-field layouts: red, green and blue masks, 16-bit but for 888.
 const std::vector<std::uint32_t> rgb565 = {0xF800, 0x7E0, 0x1F}, rgb555 = {0x7C00, 0x3E0, 0x1F},
                                  rgb888 = {0xFF0000, 0xFF00, 0xFF};
@@ -79,7 +72,8 @@ void check(const std::vector<Case> &table)
     Bytes checked; // left empty when the file is refused
     EXPECT_EQ(checkSheet(row.file, checked), row.refusal);
     if (!checked.empty() && row.refusal.empty()) {
-      EXPECT_TRUE(same(colours(decodeSheet(checked)), row.want.rgb.empty() ? magick(row.file) : row.want));
+      EXPECT_TRUE(same(colours(decodeSheet(checked)),
+                       row.want.rgb.empty() ? decode("BMP:" + Scratch(row.file).path) : row.want));
     }
   }
 }
@@ -161,7 +155,7 @@ TEST(SheetCheck, Sizes)
       {"top_down_1bit", bmp({37, -4, 1}), ""},
       {"top_down_565", bmp({5, -4, 16, 40, 3, 0, 0, rgb565}), ""},
       // ImageMagick refuses a file that ends before its padding does: the colours it decodes from the whole file.
-      {"last_row_unpadded", head(whole, -1), "", magick(whole)},
+      {"last_row_unpadded", head(whole, -1), "", decode("BMP:" + Scratch(whole).path)},
       {"last_row_one_byte_short", head(whole, -2), "the file ends 1 bytes before its pixels do"},
       {"file_of_25_bytes", head(whole, 25), "it is not a BMP file"},
       {"empty_file", {}, "it is not a BMP file"},
@@ -263,7 +257,7 @@ TEST(SheetCheck, FileBytes)
   const Scratch sheet(bmp({}));
   ASSERT_EQ(truncate(sheet.path.c_str(), 64 << 20), 0);
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(same(colours(loadSheet(sheet.path.c_str())), magick(bmp({}))));
+  EXPECT_TRUE(same(colours(loadSheet(sheet.path.c_str())), decode("BMP:" + Scratch(bmp({})).path)));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   ASSERT_EQ(truncate(sheet.path.c_str(), (64 << 20) + 1), 0);
   testing::internal::CaptureStderr();
