@@ -265,7 +265,8 @@ struct Process {
   std::string output = "output.txt";
   pid_t pid = -1;
   int status = -1, prepared = -1;
-  bool own = true; // whether `dir` is its own, to be removed with it
+  bool own = true;             // whether `dir` is its own, to be removed with it
+  Clock::time_point started{}; // just before it was started
   Process(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
           const std::string &setup = ":", const std::map<std::string, std::string> &files = {}, int closed = -1)
   {
@@ -297,6 +298,7 @@ struct Process {
   }
   void start(const std::vector<std::string> &argv, const std::vector<std::string> &env, int closed)
   {
+    started = Clock::now();
     pid = spawn(argv, env, dir, dir / output, -1, closed);
     const rlimit cpu = {300, 300};
     prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
