@@ -41,8 +41,9 @@ FILE *openLogFile(const char *path, std::string &why)
   why = std::strerror(errno);
   struct stat status;
   if (fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1) {
-    // A second game started in the same folder leaves the first one's log whole.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    // A second game started in the same folder leaves the first one's log whole; where the file system
+    // keeps no locks (some network shares), the log is written as before.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
       why = "another game is writing it";
     else if (ftruncate(fd, 0) == 0)
       if (FILE *file = fdopen(fd, "w"))

@@ -5,6 +5,7 @@
 #include <allegro.h>
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -75,6 +76,12 @@ Display *XOpenDisplay(const char *name)
   if (display != nullptr && failing("cut_display:init"))
     shutdown(ConnectionNumber(display), SHUT_RDWR);
   return display;
+}
+
+// "flock" finds a file system that keeps no locks, as some network shares are.
+int flock(int fd, int operation)
+{
+  return failing("flock") ? (errno = ENOLCK, -1) : REAL(flock)(fd, operation);
 }
 
 // "pthread_create" refuses every thread, "pthread_create:2" every one after the first.

@@ -323,6 +323,8 @@ INSTANTIATE_TEST_SUITE_P(Log, Starts,
                              on(onBoth, unlogged("HardLink", "echo precious >keep && ln keep gamelog.txt",
                                                  "it has other hard links", "precious\n")),
                              unlogged("Fifo", "mkfifo gamelog.txt", "it is not a regular file", std::nullopt),
+                             // A file system that keeps no locks, as some network shares, still gets the log.
+                             on(onLinux, ran("WithoutLocks", ":", 600), failing("flock")),
                          }),
                          names);
 
