@@ -44,17 +44,21 @@ for file in map.txt untitled.bmp; do
 done
 
 # Each copy is made under a temporary name and renamed without replacing anything, so a failed
-# copy leaves no partial file in place and a file the player put there meanwhile is kept.
+# or interrupted copy leaves no partial file in place and a file the player put there meanwhile is kept.
+tmp=
+trap 'rm -f -- "$tmp"' EXIT
+trap 'exit 1' HUP INT TERM
 for file in map.txt untitled.bmp; do
   [ -e "$folder/$file" ] && continue
   tmp=$folder/.$file.$$
   rm -f -- "$tmp"
   if ! err=$(cp -- "$shipped/$file" "$tmp" 2>&1) || ! err=$(mv -n -- "$tmp" "$folder/$file" 2>&1); then
-    rm -f -- "$tmp"
-    die "cannot copy $file into $folder: ${err##*: }"
+    err=${err##*: }
+    die "cannot copy $file into $folder: ${err:-the copy was cut short}"
   fi
   rm -f -- "$tmp"
 done
+trap - EXIT HUP INT TERM
 
 cd -- "$folder"
 exec "$game" "$@"
