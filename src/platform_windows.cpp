@@ -32,8 +32,6 @@ static std::string reason(DWORD error)
     return "No such file or directory";
   if (error == ERROR_ACCESS_DENIED)
     return "Permission denied";
-  if (error == ERROR_SHARING_VIOLATION) // only the log is opened unshared for writing
-    return "another game is writing it";
   char *text = nullptr;
   FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                  error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
@@ -104,7 +102,8 @@ FILE *openLogFile(const char *path, std::string &why)
   // folder leaves the first one's log whole.
   const HANDLE handle = openItself(path, GENERIC_WRITE, OPEN_ALWAYS, FILE_SHARE_READ);
   if (handle == INVALID_HANDLE_VALUE) {
-    why = reason(GetLastError());
+    const DWORD error = GetLastError();
+    why = error == ERROR_SHARING_VIOLATION ? "another game is writing it" : reason(error);
     return nullptr;
   }
   BY_HANDLE_FILE_INFORMATION info;
