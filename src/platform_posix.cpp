@@ -222,7 +222,7 @@ void showMessage(void (*show)())
   const char *path = std::getenv("PATH");
   const std::string before = path != nullptr ? path : "";
   std::string absolute;
-  for (std::size_t at = 0; path != nullptr && at <= before.size();) {
+  for (std::size_t at = 0; at < before.size();) {
     const std::size_t end = std::min(before.find(':', at), before.size());
     if (before[at] == '/')
       absolute += (absolute.empty() ? "" : ":") + before.substr(at, end - at);
