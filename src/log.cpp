@@ -2,6 +2,7 @@
 // on disk holds everything up to a crash or a kill.
 #include "log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -14,6 +15,29 @@
 // The log's name, and whether a write to it has failed.
 static const char *logName = "";
 static bool logCut = false;
+// What the game has told the player on standard error, for a failed start to
+// show again; a fixed buffer, since memory may be what ran short.
+static char told[4096];
+static std::size_t toldLength = 0;
+
+// Formats into the rest of `told`, as much as fits.
+static void keepTold(const char *format, va_list args)
+{
+  const int length = std::vsnprintf(told + toldLength, sizeof told - toldLength, format, args);
+  if (length > 0)
+    toldLength = std::min(toldLength + length, sizeof told - 1);
+}
+
+void tellPlayer(const char *format, ...)
+{
+  va_list args, kept;
+  va_start(args, format);
+  va_copy(kept, args);
+  std::vfprintf(stderr, format, args);
+  keepTold(format, kept);
+  va_end(kept);
+  va_end(args);
+}
 
 // Says once, on standard error, that the log could not be written whole (a
 // full disk, say): it then stops short of what the game did.
@@ -21,7 +45,7 @@ static void checkWritten()
 {
   if (std::ferror(logfile) && logfile != stderr && !logCut) {
     logCut = true;
-    std::fprintf(stderr, "Quarrow: %s could not be written whole (%s)\n", logName, std::strerror(errno));
+    tellPlayer("Quarrow: %s could not be written whole (%s)\n", logName, std::strerror(errno));
   }
 }
 
@@ -33,7 +57,7 @@ void openLog(const char *path)
   if (logfile != nullptr)
     return;
   // Without a log the game still runs; its messages go to the terminal instead.
-  std::fprintf(stderr, "Cannot create %s (%s); logging to standard error\n", path, why.c_str());
+  tellPlayer("Cannot create %s (%s); logging to standard error\n", path, why.c_str());
   logfile = stderr;
 }
 
@@ -56,13 +80,17 @@ void recordError(const char *format, ...)
   std::fputc('\n', logfile);
   std::fflush(logfile);
   checkWritten();
-  // A user who started the game from a terminal sees why it stopped.
-  if (logfile != stderr) {
-    va_start(args, format);
+  // A player who started the game from a terminal sees why it stopped; one who
+  // did not sees it in a box, where the system has no other place for it.
+  va_start(args, format);
+  if (logfile != stderr)
     std::vfprintf(stderr, format, args);
-    va_end(args);
-  }
+  va_end(args);
+  va_start(args, format);
+  keepTold(format, args);
+  va_end(args);
   endGame();
+  showFailure(told);
   std::exit(EXIT_FAILURE);
 }
 

@@ -7,7 +7,11 @@
 void openLog(const char *path);
 // Writes one printf-style message to the log and flushes it.
 void writeToLog(const char *format, ...) __attribute__((format(printf, 1, 2)));
-// Logs a failed start-up step, shuts the game down and exits with status 1.
+// Writes one printf-style line of the game's own to standard error, where a
+// player reads why something went wrong, and keeps it for a failed start to show.
+void tellPlayer(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Logs a failed start-up step, shuts the game down, shows the player everything
+// told so far with the step, and exits with status 1.
 [[noreturn]] void recordError(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Whether every message reached the log: false once a write to it failed.
 bool logWhole();

@@ -1,7 +1,7 @@
 // What differs between operating systems: opening the game's files without
-// being fooled by links, FIFOs or devices, the standard streams, and keeping
-// the library's start-up, its message box and a lost display from hanging or
-// crashing the game.
+// being fooled by links, FIFOs or devices, the standard streams, keeping the
+// library's start-up, its message box and a lost display from hanging or
+// crashing the game, and what the desktop shows of the game.
 #pragma once
 
 #include <cstddef>
@@ -44,3 +44,15 @@ void showMessage(void (*show)());
 // Why the library could not start, or could not be started, for when it does
 // not say.
 std::string whyLibraryFailed();
+
+// Gives the game's window its own name and icon, and marks it with the game's
+// process and machine, so that a desktop can match it to the menu entry and
+// offer to end it. Runs before the library starts.
+void nameWindow();
+// Keeps the sound system's own complaints off standard error while the
+// library looks for a sound device.
+void quietSoundProbe();
+// What a player without a sound device can do to start the game all the same.
+const char *soundRemedy();
+// Shows why the game could not start where a player with no terminal sees it.
+void showFailure(const char *text);

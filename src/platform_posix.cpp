@@ -6,7 +6,13 @@
 // box's process ends with the game's, however that ends.
 #include "platform.h"
 
+// The library's X11 window, to mark it before it is shown.
+#include <allegro.h>
+#include <xalleg.h>
+
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -21,6 +27,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+
+// The window's icon, `quarrow`, made from the tile sheet at build time.
+#include "quarrow.xpm"
+// The icon the library gives its window, as an XPM; declared by no header of its own.
+extern "C" void *allegro_icon;
 
 void openStandardStreams()
 {
@@ -255,4 +266,67 @@ std::string whyLibraryFailed()
     return std::string("the X display ") + name + " could not be opened";
   XCloseDisplay(display);
   return std::string("the library could not start, though the X display ") + name + " opens";
+}
+
+// The library's own window settings (title, class, icon), which markWindow adds to.
+static void (*libraryDefaults)() = nullptr;
+
+// Marks the window, before it is shown, with the game's process and the
+// machine it runs on: what a window manager needs to end a game that does not
+// answer.
+static void markWindow()
+{
+  libraryDefaults();
+  if (_xwin.wm_window == None)
+    return;
+  const long pid = getpid(); // a 32-bit property is a long in Xlib
+  XChangeProperty(_xwin.display, _xwin.wm_window, XInternAtom(_xwin.display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char *>(&pid), 1);
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  char *hosts[] = {host};
+  XTextProperty machine;
+  if (XStringListToTextProperty(hosts, 1, &machine)) {
+    XSetWMClientMachine(_xwin.display, _xwin.wm_window, &machine);
+    XFree(machine.value);
+  }
+}
+
+void nameWindow()
+{
+  // The library reads both when it makes its window, in its start-up.
+  allegro_icon = const_cast<char **>(quarrow); // read only
+  xwin_set_window_name("quarrow", "Quarrow");
+  if (libraryDefaults == nullptr) {
+    libraryDefaults = _xwin_window_defaultor;
+    _xwin_window_defaultor = markWindow;
+  }
+}
+
+// Drops a message of the ALSA library's.
+static void dropAlsaMessage(const char *, int, const char *, int, const char *, ...) {}
+
+void quietSoundProbe()
+{
+  // The library's ALSA module reports every device it looks for and does not
+  // find, on a machine without a sound card nine lines. The game loads the same
+  // libasound, kept for the module to share, and gives it a handler that drops
+  // them; whether sound starts is still told by the library.
+  void *alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_GLOBAL);
+  using Handler = void (*)(const char *, int, const char *, int, const char *, ...);
+  if (alsa != nullptr)
+    if (auto setHandler = reinterpret_cast<int (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_handler")))
+      setHandler(dropAlsaMessage);
+}
+
+const char *soundRemedy()
+{
+  return "no sound device could be started; to play without sound, put the two lines [sound] and digi_card = 0 "
+         "into ~/.allegrorc";
+}
+
+void showFailure(const char *)
+{
+  // Here standard error is where a player reads it: a terminal, or the box the
+  // launcher shows when the game was started from a menu.
 }

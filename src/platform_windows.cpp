@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
 
 // What an open handle is, as far as the game's files are concerned.
 enum class Kind { file, directory, link, other };
@@ -190,4 +191,33 @@ void showMessage(void (*show)())
 std::string whyLibraryFailed()
 {
   return "the library could not create its window";
+}
+
+void nameWindow()
+{
+  // The window's icon is the resource named allegro_icon, which the library
+  // loads itself; Windows names the window by its program.
+}
+
+void quietSoundProbe()
+{
+  // DirectSound prints nothing of its own.
+}
+
+const char *soundRemedy()
+{
+  return "no sound device could be started; to play without sound, put a file allegro.cfg beside quarrow.exe "
+         "holding the two lines [sound] and digi_card = 0";
+}
+
+void showFailure(const char *text)
+{
+  // A program started from Explorer has no console: what it would have printed
+  // there is shown in a box, which the player dismisses before the game ends.
+  const UINT style = MB_OK | MB_ICONERROR | MB_SETFOREGROUND;
+  try {
+    MessageBoxW(nullptr, widen(text).c_str(), L"Quarrow", style);
+  } catch (const std::bad_alloc &) { // memory may be what ran short
+    MessageBoxA(nullptr, text, "Quarrow", style);
+  }
 }

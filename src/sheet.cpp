@@ -285,6 +285,6 @@ BITMAP *loadSheet(const char *path)
   if (why.empty() && sheet == nullptr)
     why = "the library could not decode it";
   if (sheet == nullptr)
-    std::fprintf(stderr, "%s: %s\n", path, why.c_str());
+    tellPlayer("%s: %s\n", path, why.c_str());
   return sheet;
 }

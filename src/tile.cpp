@@ -67,12 +67,16 @@ void clearScreen()
 }
 
 // Reports a failed library step: the library's own reason (or `otherwise`,
-// where it gives none) on standard error, then the error line in the log.
-[[noreturn]] static void libraryFailed(const char *message, const std::string &otherwise = "")
+// where it gives none) and what a player can do about it, if anything, on
+// standard error, then the error line in the log.
+[[noreturn]] static void libraryFailed(const char *message, const std::string &otherwise = "",
+                                       const char *remedy = nullptr)
 {
   const std::string why = allegro_error[0] != '\0' ? allegro_error : otherwise;
   if (!why.empty())
-    std::fprintf(stderr, "Allegro: %s\n", why.c_str());
+    tellPlayer("Allegro: %s\n", why.c_str());
+  if (remedy != nullptr)
+    tellPlayer("Quarrow: %s\n", remedy);
   recordError("%s", message);
 }
 
@@ -95,6 +99,7 @@ try {
   // library call crashes when the library could not start.
   // The display may go away at any point from here on.
   endOnDisplayLoss();
+  nameWindow();
   if (startLibrary([] { return allegro_init(); }) != 0)
     libraryFailed("Error initializing Allegro | allegro_init(...)\n", whyLibraryFailed());
 
@@ -111,8 +116,9 @@ try {
 
   writeToLog("Initalizing Sound System...\n");
   allegro_error[0] = '\0';
+  quietSoundProbe();
   if (install_sound(DIGI_AUTODETECT, MIDI_AUTODETECT, "") != 0)
-    libraryFailed("Error initializing Allegro sounds | install_sound(...)\n");
+    libraryFailed("Error initializing Allegro sounds | install_sound(...)\n", "", soundRemedy());
 
   writeToLog("Installing game componets...\n");
   allegro_error[0] = '\0';
@@ -133,7 +139,7 @@ try {
   // What little the game allocates besides the sheet can fail too on a machine short of memory.
   if (logfile == nullptr)
     logfile = stderr;
-  std::fprintf(stderr, "Quarrow: not enough memory to start\n");
+  tellPlayer("Quarrow: not enough memory to start\n");
   recordError("Error allocating memory | new(...)\n");
 }
 
@@ -250,7 +256,7 @@ void loadMap()
   mapfile = openMapFile("map.txt", logfile, why);
   if (mapfile == nullptr) {
     // The box says only that it failed; a player who started the game from a terminal also reads why.
-    std::fprintf(stderr, "map.txt: %s\n", why.c_str());
+    tellPlayer("map.txt: %s\n", why.c_str());
     showMessage([] { allegro_message("Map failed to load!"); });
     return;
   }
@@ -292,16 +298,13 @@ void loadMap()
   std::fclose(mapfile);
   mapfile = nullptr;
   if (mapCut)
-    std::fprintf(stderr, "map.txt: only its first %s bytes are read; the rest is ignored\n",
-                 grouped(mapMaxBytes).c_str());
+    tellPlayer("map.txt: only its first %s bytes are read; the rest is ignored\n", grouped(mapMaxBytes).c_str());
   if (badRows > 0)
-    std::fprintf(
-        stderr,
-        "map.txt: line %s has %s characters, not %d (lines of another length: %s); the cells after it shift\n",
-        grouped(firstBadRow).c_str(), grouped(firstBadLength).c_str(), mapCells, grouped(badRows).c_str());
+    tellPlayer("map.txt: line %s has %s characters, not %d (lines of another length: %s); the cells after it shift\n",
+               grouped(firstBadRow).c_str(), grouped(firstBadLength).c_str(), mapCells, grouped(badRows).c_str());
   if (lines != mapCells)
-    std::fprintf(stderr, "map.txt: %d lines expected, %s found; %s\n", mapCells, grouped(lines).c_str(),
-                 lines > mapCells ? "the lines past the 24th are ignored" : "the cells it does not reach show tile 0");
+    tellPlayer("map.txt: %d lines expected, %s found; %s\n", mapCells, grouped(lines).c_str(),
+               lines > mapCells ? "the lines past the 24th are ignored" : "the cells it does not reach show tile 0");
 }
 
 void createMap()
@@ -324,8 +327,8 @@ void createMap()
       }
     }
   if (!lacking.empty())
-    std::fprintf(stderr, "map.txt uses tiles that untitled.bmp lacks (it holds %s):%s\n", grouped(sheetTiles).c_str(),
-                 lacking.c_str());
+    tellPlayer("map.txt uses tiles that untitled.bmp lacks (it holds %s):%s\n", grouped(sheetTiles).c_str(),
+               lacking.c_str());
 }
 void randomizeMap()
 {
