@@ -2,7 +2,6 @@
 # out of the PATH in /usr/lib/games/quarrow, its data in /usr/share/games/quarrow.
 set(pkg ${PROJECT_SOURCE_DIR}/packaging)
 set(out ${PROJECT_BINARY_DIR}/packaging)
-find_program(CONVERT convert REQUIRED)
 find_program(GZIP gzip REQUIRED)
 
 # The changelog's newest entry must be for the version packaged.
@@ -18,17 +17,11 @@ add_custom_command(OUTPUT ${out}/quarrow.6.gz ${out}/changelog.gz
   COMMAND ${GZIP} -9nkf ${out}/quarrow.6 ${out}/changelog
   DEPENDS ${out}/quarrow.6 ${out}/changelog VERBATIM)
 
-# The icon is the four terrain tiles (48 to 51) of the shipped sheet, two by two, enlarged by whole
-# pixels first so that the large sizes stay sharp. No date chunks, for the same reason as gzip -n.
+# The menu's icons, in the sizes desktops look for.
 set(icons)
 foreach(size 16 32 48 64 128 256)
   set(dir ${out}/icons/${size}x${size})
-  add_custom_command(OUTPUT ${dir}/quarrow.png
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
-    COMMAND ${CONVERT} ${PROJECT_SOURCE_DIR}/data/untitled.bmp
-      "(" -clone 0 -crop 100x50+2400+0 ")" "(" -clone 0 -crop 100x50+2500+0 ")" -delete 0 -append +repage
-      -scale 400% -resize ${size}x${size} -strip -define png:exclude-chunks=date,time ${dir}/quarrow.png
-    DEPENDS ${PROJECT_SOURCE_DIR}/data/untitled.bmp VERBATIM)
+  quarrow_icon(${dir}/quarrow.png -resize ${size}x${size})
   list(APPEND icons ${dir}/quarrow.png)
   install(FILES ${dir}/quarrow.png DESTINATION share/icons/hicolor/${size}x${size}/apps)
 endforeach()
@@ -52,6 +45,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quarrow Dev <dev@quarrow.invalid>")
 # Depends is read from the libraries the game links, with dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# xmessage shows the game's "Map failed to load!" box and the launcher's box for a failed start. Without it both
+# are printed instead and the game plays as well, so it is recommended (installed by default), not required.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS x11-utils)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small tile map scroller")
 set(CPACK_PACKAGE_DESCRIPTION "Quarrow shows a map of 24 by 24 tiles in a 640 by 480 window and scrolls it
 with the arrow keys; Escape quits. Each player's map, tile sheet and log are

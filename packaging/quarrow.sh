@@ -2,10 +2,21 @@
 # Starts Quarrow in the player's own folder, ${XDG_DATA_HOME:-$HOME/.local/share}/quarrow. The folder
 # is made on the first run and given the shipped map and tile sheet where it lacks them; a player's
 # own files are never replaced. The game then runs there, so its log lands beside the map.
+# Started from a menu, where nobody reads standard error, a start that fails shows it in a box.
 set -eu
+
+# Shows `text` in a box when standard error is not a terminal and there is a display and xmessage.
+show() {
+  if [ ! -t 2 ] && command -v xmessage >/dev/null 2>&1; then
+    # A line end keeps xmessage from taking a text that starts with "-" for an option.
+    xmessage -center -title Quarrow -buttons OK:0 -default OK "$1
+" >/dev/null 2>&1 || true
+  fi
+}
 
 die() {
   printf 'quarrow: %s\n' "$*" >&2
+  show "quarrow: $*"
   exit 1
 }
 
@@ -61,4 +72,16 @@ done
 trap - EXIT HUP INT TERM
 
 cd -- "$folder"
-exec "$game" "$@"
+[ -t 2 ] && exec "$game" "$@"
+# The game's standard error is kept, and passed on, to be shown should it end with a failure status (not a
+# signal, which the player or the desktop sent). Its standard output goes where the launcher's goes.
+status=0
+exec 3>&1
+errors=$("$game" "$@" 2>&1 >&3 3>&-) || status=$?
+exec 3>&-
+[ -n "$errors" ] && printf '%s\n' "$errors" >&2
+if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then
+  # Its last lines, where the reason stands: a log sent to standard error could be longer than a box takes.
+  show "$(printf '%s\n' "${errors:-Quarrow ended with status $status.}" | tail -n 30)"
+fi
+exit "$status"
