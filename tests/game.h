@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 
 #include "bmp.h"
 
@@ -15,7 +16,8 @@ constexpr bool windows = QUARROW_WINDOWS;
 
 // Wine quiet, its optional installers (.NET, HTML) never offered, and its prefix, kept in the Windows build folder.
 inline const std::string winePrefix = WINDOWS_DIR "/wine-prefix";
-inline const std::vector<std::string> wineEnv = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all",
+// Wine traces the text of each message box into the output, where boxText reads it.
+inline const std::vector<std::string> wineEnv = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all,trace+msgbox",
                                                  "WINEDLLOVERRIDES=mscoree,mshtml=", "WINESERVER=" WINESERVER};
 
 // Files written into the game's directory before it starts, by name.
@@ -56,6 +58,28 @@ struct Game : Process {
   // A second game in the directory of `first`, writing its output to `output`.
   Game(const Game &first, const std::string &output) : Process(first, output, gameArgv({}), {}) {}
   std::string read(const std::string &file) const { return slurp(folder / file); }
+  // What it printed so far, less Wine's trace of a message box's text.
+  std::string printed() const
+  {
+    return windows ? std::regex_replace(Process::printed(), std::regex(".*trace:msgbox:.*\n"), "") : Process::printed();
+  }
+  // The program of its message box on Linux (xmessage, a child of its own), or 0.
+  pid_t boxProgram() const
+  {
+    for (pid_t child : childrenOf(pid))
+      if (slurp("/proc/" + std::to_string(child) + "/comm") == "xmessage\n")
+        return child;
+    return 0;
+  }
+  // The text of the message box it shows: as Wine traces it, or its program's last argument on Linux.
+  std::string boxText() const
+  {
+    std::smatch traced;
+    const std::string out = Process::printed(), args = slurp("/proc/" + std::to_string(boxProgram()) + "/cmdline");
+    if (windows && std::regex_search(out, traced, std::regex("MSGBOX_OnInit L\"(.*)\"")))
+      return std::regex_replace(traced[1].str(), std::regex("\\\\n"), "\n");
+    return args.substr(args.rfind('\0', args.size() - 2) + 1);
+  }
   // What the game has logged and printed so far (a second game in a folder only prints).
   std::string said() const { return (own ? read("gamelog.txt") : "") + printed(); }
   // The window, once the map is painted and the loop about to run (keys reach the game only from then on);
@@ -63,8 +87,11 @@ struct Game : Process {
   Window ready(double seconds = 60)
   {
     until(seconds, [this] {
-      if (!window && said().find("Created Map") != std::string::npos)
+      if (!window && said().find("Created Map") != std::string::npos) {
         window = windowOf(pid);
+        for (pid_t game : childrenOf(pid)) // a launcher waits for the game, to show its errors
+          window = window ? window : windowOf(game);
+      }
       return window || wait(0) >= 0;
     });
     return window;
@@ -77,8 +104,8 @@ struct Game : Process {
     const auto isBox = [this](Window shown, pid_t owner, const XWindowAttributes &attributes) {
       pid_t parent = 0;
       char *name = nullptr;
-      const bool titled =
-          XFetchName(xDisplay(), shown, &name) && std::string(name) == (windows ? "Quarrow" : "xmessage");
+      const bool titled = XFetchName(xDisplay(), shown, &name) &&
+                          (std::string(name) == "Quarrow" || (!windows && std::string(name) == "xmessage"));
       XFree(name);
       return titled && attributes.width != 640 && (owner == pid || (stateOf(owner, &parent) && parent == pid));
     };

@@ -49,10 +49,11 @@ struct Start {
   std::optional<std::string> log; // the whole log, where it is a file of the game's
   bool runs = false;              // whether it shows the map file's view
   int systems = onLinux;
-  bool box = false; // whether "Map failed to load!" shows in a message box first, dismissed with Return
+  bool box = false; // whether a message box shows first, dismissed with Return
   Files files = {};
   std::vector<std::string> argv = {};
   int closed = -1; // a standard descriptor it is started without, which must then be /dev/null
+  // With `box`: a failed start, whose box gives its reason (its `said`), with its log complete; else the map's box.
   // What is done to it once it shows its view or its box, instead of Escape or Return; it must then end.
   std::function<void(Game &)> then = {};
   fs::path folder = {}; // where in its directory it runs, if not there
@@ -74,6 +75,8 @@ static void expectSaid(const std::string &said, const std::string &output, bool 
   for (const char *text : gameTexts)
     EXPECT_TRUE(said.find(text) != std::string::npos || output.find(text) == std::string::npos) << text << "\nin:\n"
                                                                                                 << output;
+  // The sound library's noise never (under Wine, Wine's own sound driver makes some).
+  EXPECT_TRUE(windows || output.find("ALSA lib") == std::string::npos) << output;
 }
 
 TEST_P(Starts, GiveTheirStatusLogOutputAndView)
@@ -86,18 +89,20 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
   if (start.box) {
     const Window box = game.box();
     ASSERT_NE(box, 0u) << game.said();
-    // The game waits in the box: the map is not read, and nothing after it is logged.
+    // The game waits in the box: the map's box before the map is read, a failed start's once its log is whole.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_TRUE(sameLog(game.read("gamelog.txt"), asWritten(partsLines + "Opening Map File...\n")));
+    const bool failure = start.status == 1 && !start.then;
+    if (!failure || start.log) {
+      EXPECT_TRUE(
+          sameLog(game.read("gamelog.txt"), asWritten(failure ? *start.log : partsLines + "Opening Map File...\n")));
+    }
+    expectSaid(failure ? start.said : "Map failed to load!\n", game.boxText());
     if (!start.then) {
       game.keys("keydown Return sleep 0.2 keyup Return", box);
     } else {
       // However the game ends meanwhile, the box ends with it, and alone: what else it started stays.
       std::vector<pid_t> others = childrenOf(game.pid);
-      others.erase(
-          std::remove_if(others.begin(), others.end(),
-                         [](pid_t child) { return slurp("/proc/" + std::to_string(child) + "/comm") == "xmessage\n"; }),
-          others.end());
+      others.erase(std::remove(others.begin(), others.end(), game.boxProgram()), others.end());
       start.then(game);
       XWindowAttributes shown;
       EXPECT_TRUE(until(2, [&] { return game.wait(0) >= 0 && !XGetWindowAttributes(xDisplay(), box, &shown); }))
@@ -152,10 +157,11 @@ static std::vector<std::string> failing(const std::string &what)
   return {shim[0], shim[1], "QUARROW_FAIL=" + what};
 }
 
-// A start that reaches the loop, with a map file of `chars` characters, and ends with Escape.
-static Start ran(const std::string &name, const std::string &setup, long chars, const std::string &said = "")
+// A start that reaches the loop, with a map file of `chars` characters, and ends with Escape (or what `then` does).
+static Start ran(const std::string &name, const std::string &setup, long chars, const std::string &said = "",
+                 std::function<void(Game &)> then = {})
 {
-  return {name, setup, {}, 0, said, startLog(chars) + shutdownLines, true};
+  return {name, setup, {}, 0, said, startLog(chars) + shutdownLines, true, onLinux, false, {}, {}, -1, then};
 }
 // A map file that cannot be opened, for the reason `why`: the box, then tile 0 everywhere.
 static Start boxed(const std::string &name, const std::string &setup, const std::string &why)
@@ -168,7 +174,9 @@ static Start boxed(const std::string &name, const std::string &setup, const std:
 static Start failed(const std::string &name, std::vector<std::string> env, const std::string &logSoFar,
                     const std::string &error, const std::string &why = "", const std::string &setup = ":")
 {
-  return {name, setup, env, 1, why + error, logSoFar + error + "\n" + shutdownLines};
+  Start start = {name, setup, env, 1, why + error, logSoFar + error + "\n" + shutdownLines};
+  start.box = windows; // where the game has no console, a box shows it
+  return start;
 }
 // A library call that the shim makes fail, with the reason it leaves where the library leaves its own.
 static Start shimmed(const std::string &name, const std::string &call, const std::string &logSoFar,
@@ -177,6 +185,11 @@ static Start shimmed(const std::string &name, const std::string &call, const std
   return failed(name, failing(call), logSoFar, error, "Allegro: " + call + " was made to fail\n");
 }
 const std::string initError = "Error initializing Allegro | allegro_init(...)\n";
+const std::string soundError = "Error initializing Allegro sounds | install_sound(...)\n";
+const std::string remedy = std::string("Quarrow: no sound device could be started; to play without sound, put ") +
+                           (windows ? "a file allegro.cfg beside quarrow.exe holding the two lines [sound] and "
+                                      "digi_card = 0\n"
+                                    : "the two lines [sound] and digi_card = 0 into ~/.allegrorc\n");
 static Start refused(const std::string &name, const std::string &setup, const std::string &why, Files files = {})
 {
   Start start = failed(name, {}, gfxLines, sheetError, "untitled.bmp: " + why + "\n", setup);
@@ -206,6 +219,40 @@ static Start stopped(const std::string &name, Start start, int request, const st
   return start;
 }
 
+// The mean of each colour in each quarter of the top-left `size` x `size` pixels of an RGB image `width` wide.
+static std::vector<double> quarters(const std::string &rgb, int width, int size)
+{
+  std::vector<double> means(12);
+  for (int y = 0; y < size / 2 * 2; y++)
+    for (int x = 0; x < size / 2 * 2 * 3; x++)
+      means[(y * 2 / size * 2 + x / 3 * 2 / size) * 3 + x % 3] +=
+          static_cast<unsigned char>(rgb[y * width * 3 + x]) * 4.0 / (size * size);
+  return means;
+}
+
+// The game's window, as the desktop sees it: found by the process it names (xdotool reads _NET_WM_PID), its class
+// names the game (Wine names it by the program), and its icon is the terrain tiles 48 to 51, two by two, each
+// quarter of it on average the colour of its tile.
+static void expectItsOwn(Game &game)
+{
+  const std::string window =
+                        run({"xdotool", "search", "--all", "--pid", std::to_string(game.pid), "--name", "^Quarrow$"}),
+                    said = run({"xprop", "-id", window.substr(0, window.find('\n')), "WM_CLASS", "WM_HINTS"});
+  EXPECT_TRUE(windows || said.find("WM_CLASS(STRING) = \"quarrow\", \"Quarrow\"\n") != std::string::npos) << said;
+  const std::size_t at = said.find("bitmap id # to use for icon: ");
+  ASSERT_NE(at, std::string::npos) << said;
+  const Pixmap icon = std::stoul(said.substr(at + 29), nullptr, 16);
+  Window root;
+  int x;
+  unsigned size, height, border, depth;
+  XGetGeometry(xDisplay(), icon, &root, &x, &x, &size, &height, &border, &depth);
+  const std::string terrain = composeMap("01" + std::string(23, ' ') + "23", decode(DATA_DIR "/untitled.bmp"));
+  const std::vector<double> shown = quarters(grab(icon, size, size), size, size), tiles = quarters(terrain, 1200, 100);
+  for (int i = 0; i < 12; i++)
+    EXPECT_NEAR(shown[i], tiles[i], 6) << "quarter " << i / 3 << ", colour " << i % 3;
+  EXPECT_EQ(game.quit(), 0);
+}
+
 // Test names from the rows' names.
 auto names = [](const auto &info) { return info.param.name; };
 
@@ -213,6 +260,7 @@ INSTANTIATE_TEST_SUITE_P(
     Map, Starts,
     testing::ValuesIn(std::vector<Start>{
         on(onBoth, ran("CrLf", "sed -i 's/$/\\r/' map.txt", 600)), // one line end, the same picture
+        on(onBoth, ran("ItsOwnWindow", ":", 600, "", expectItsOwn)),
         // A CR that no LF follows is a character of its own: tile 13 here, and at the end a 25th line.
         ran("LoneCr", "printf '\\r' | cat - map.txt >m && mv m map.txt", 601,
             "map.txt: line 1 has 25 characters, not 24 (lines of another length: 1)" + shifted),
@@ -347,11 +395,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n"),
         failed("MapImage", failing("create_bitmap:map"), gfxLines, "Error creating map image | create_bitmap(...)\n"),
         failed("Pages", failing("create_bitmap:page"), gfxLines, "Error creating video pages | create_bitmap(...)\n"),
-        shimmed("Sound", "install_sound", soundLines, "Error initializing Allegro sounds | install_sound(...)\n"),
-        // Under Wine, with no allegro.cfg to pick no driver, the sound start finds no device.
-        on(onWindows,
-           failed("NoSoundDevice", {}, soundLines, "Error initializing Allegro sounds | install_sound(...)\n",
-                  "Allegro: DIGMID patch set not found\n", "rm allegro.cfg")),
+        failed("Sound", failing("install_sound"), soundLines, soundError,
+               "Allegro: install_sound was made to fail\n" + remedy),
+        // Under Wine, with no allegro.cfg to pick no driver, the sound start finds no device; the box says what to do.
+        on(onWindows, failed("NoSoundDevice", {}, soundLines, soundError,
+                             "Allegro: DIGMID patch set not found\n" + remedy, "rm allegro.cfg")),
         shimmed("Keyboard", "install_keyboard", partsLines,
                 "Error initializing keyboard for allegro | install_keyboard(...)\n\n"),
     }),
@@ -419,14 +467,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The packaged game, unpacked, as its launcher starts it for a player whose home is the game's directory: in a
 // folder of the player's own there, made on the first run and given the shipped map and sheet, the player's own
-// files kept. Where something is in its way, it says what, and the game does not start.
-static Start launched(const std::string &name, const std::string &setup, const std::string &said = "")
+// files kept. Where something is in its way, it says what, and the game does not start. Started as from a menu,
+// with standard error not a terminal, a start that fails shows it in a box; from a `terminal` it does not.
+static Start launched(Start start, bool terminal = false)
 {
-  Start start = said.empty() ? ran(name, setup, 600) : Start{name, setup, {}, 1, "quarrow: \n" + said + "\n", {}};
   start.systems = *LAUNCHER ? onLinux : 0;
   start.argv = {"sh", "-c", "HOME=$PWD exec \"$0\"", LAUNCHER};
+  if (terminal)
+    start.argv = {"script", "-qec", "HOME=$PWD " LAUNCHER, "/dev/null"};
   start.folder = ".local/share/quarrow";
+  start.box = start.status == 1 && !terminal;
   return start;
+}
+static Start launched(const std::string &name, const std::string &setup, const std::string &said = "")
+{
+  return launched(said.empty() ? ran(name, setup, 600) : Start{name, setup, {}, 1, "quarrow: \n" + said + "\n", {}});
+}
+// A sheet in the player's folder that the game refuses.
+static Start cutSheet(const std::string &name)
+{
+  return refused(name, "mkdir -p .local/share/quarrow && head -c 20000 untitled.bmp >.local/share/quarrow/untitled.bmp",
+                 "the file ends 370,054 bytes before its pixels do");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -453,5 +514,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "/.local/share/quarrow/map.txt is not a regular file; move it away to get the shipped one back"),
         launched("SheetIsAFolder", "mkdir -p .local/share/quarrow/untitled.bmp",
                  "/.local/share/quarrow/untitled.bmp is not a regular file; move it away to get the shipped one back"),
+        launched(cutSheet("RefusedSheet")),
+        launched(cutSheet("RefusedSheetInATerminal"), true),
     }),
     names);

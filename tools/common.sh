@@ -3,8 +3,9 @@
 # What building and running the game needs, on a machine with no display too.
 GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev libx11-dev xvfb xdotool imagemagick x11-utils)
 # What the tests need besides: GoogleTest, the X-Resource client library, the sheet generator, the
-# sanitizer and fuzzer build, and memcheck.
-TEST_PACKAGES=(libgtest-dev libxres-dev python3 clang libclang-rt-14-dev valgrind)
+# sanitizer and fuzzer build, memcheck, a terminal for the launcher (script) and the reader of the .exe's
+# resources.
+TEST_PACKAGES=(libgtest-dev libxres-dev python3 clang libclang-rt-14-dev valgrind bsdutils icoutils binutils)
 # What the benchmark needs besides: its SDL2 peer and the plot.
 BENCH_PACKAGES=(libx11-dev libxres-dev libsdl2-dev libgl1-mesa-dri gnuplot-nox)
 # What the Windows build and its tests under Wine need besides: the cross-compiler and Wine (64-bit).
