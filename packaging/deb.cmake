@@ -10,6 +10,12 @@ file(STRINGS ${pkg}/changelog newest LIMIT_COUNT 1)
 if(NOT newest MATCHES "^quarrow \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "packaging/changelog: the newest entry is not for version ${PROJECT_VERSION}")
 endif()
+# So must the software centres' entry's newest release, which comes first.
+set(metainfo ${pkg}/invalid.quarrow.quarrow.metainfo.xml)
+file(STRINGS ${metainfo} newest REGEX "<release " LIMIT_COUNT 1)
+if(NOT newest MATCHES "<release version=\"${PROJECT_VERSION}\" ")
+  message(FATAL_ERROR "${metainfo}: the newest release is not version ${PROJECT_VERSION}")
+endif()
 
 # gzip -n stores no name or time, so the same sources make the same package.
 configure_file(${pkg}/quarrow.6.in ${out}/quarrow.6 @ONLY)
@@ -41,6 +47,7 @@ install(PROGRAMS ${pkg}/quarrow.sh DESTINATION games RENAME quarrow)
 install(FILES ${PROJECT_SOURCE_DIR}/data/map.txt ${PROJECT_SOURCE_DIR}/data/untitled.bmp
   DESTINATION share/games/quarrow)
 install(FILES ${pkg}/quarrow.desktop DESTINATION share/applications)
+install(FILES ${metainfo} DESTINATION share/metainfo)
 install(FILES ${out}/quarrow.6.gz DESTINATION share/man/man6)
 install(FILES ${pkg}/copyright ${out}/changelog.gz DESTINATION share/doc/quarrow)
 
