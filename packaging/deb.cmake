@@ -23,6 +23,10 @@ configure_file(${pkg}/changelog ${out}/changelog COPYONLY)
 add_custom_command(OUTPUT ${out}/quarrow.6.gz ${out}/changelog.gz
   COMMAND ${GZIP} -9nkf ${out}/quarrow.6 ${out}/changelog
   DEPENDS ${out}/quarrow.6 ${out}/changelog VERBATIM)
+# The players' text, as the package's README; compressed, as Debian compresses documents of more than 4 KiB.
+configure_file(${PROJECT_SOURCE_DIR}/docs/linux-players.md ${out}/README.md COPYONLY)
+add_custom_command(OUTPUT ${out}/README.md.gz COMMAND ${GZIP} -9nkf ${out}/README.md DEPENDS ${out}/README.md VERBATIM)
+add_custom_target(players_text ALL DEPENDS ${out}/README.md.gz)
 
 # The icon is the four terrain tiles (48 to 51) of the shipped sheet, two by two, enlarged by whole
 # pixels first so that the large sizes stay sharp. No date chunks, for the same reason as gzip -n.
@@ -48,6 +52,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/map.txt ${PROJECT_SOURCE_DIR}/data/unti
   DESTINATION share/games/quarrow)
 install(FILES ${pkg}/quarrow.desktop DESTINATION share/applications)
 install(FILES ${metainfo} DESTINATION share/metainfo)
+install(FILES ${out}/README.md.gz DESTINATION share/doc/quarrow)
 install(FILES ${out}/quarrow.6.gz DESTINATION share/man/man6)
 install(FILES ${pkg}/copyright ${out}/changelog.gz DESTINATION share/doc/quarrow)
 
