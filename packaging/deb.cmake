@@ -9,6 +9,12 @@ file(STRINGS ${pkg}/changelog newest LIMIT_COUNT 1)
 if(NOT newest MATCHES "^quarrow \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "packaging/changelog: the newest entry is not for version ${PROJECT_VERSION}")
 endif()
+# So must the software centres' entry's newest release, which comes first.
+set(metainfo ${pkg}/invalid.quarrow.quarrow.metainfo.xml)
+file(STRINGS ${metainfo} newest REGEX "<release " LIMIT_COUNT 1)
+if(NOT newest MATCHES "<release version=\"${PROJECT_VERSION}\" ")
+  message(FATAL_ERROR "${metainfo}: the newest release is not version ${PROJECT_VERSION}")
+endif()
 
 # gzip -n stores no name or time, so the same sources make the same package.
 configure_file(${pkg}/quarrow.6.in ${out}/quarrow.6 @ONLY)
@@ -16,6 +22,10 @@ configure_file(${pkg}/changelog ${out}/changelog COPYONLY)
 add_custom_command(OUTPUT ${out}/quarrow.6.gz ${out}/changelog.gz
   COMMAND ${GZIP} -9nkf ${out}/quarrow.6 ${out}/changelog
   DEPENDS ${out}/quarrow.6 ${out}/changelog VERBATIM)
+# The players' text, as the package's README; compressed, as Debian compresses documents of more than 4 KiB.
+configure_file(${PROJECT_SOURCE_DIR}/docs/linux-players.md ${out}/README.md COPYONLY)
+add_custom_command(OUTPUT ${out}/README.md.gz COMMAND ${GZIP} -9nkf ${out}/README.md DEPENDS ${out}/README.md VERBATIM)
+add_custom_target(players_text ALL DEPENDS ${out}/README.md.gz)
 
 # The menu's icons, in the sizes desktops look for.
 set(icons)
@@ -34,6 +44,8 @@ install(PROGRAMS ${pkg}/quarrow.sh DESTINATION games RENAME quarrow)
 install(FILES ${PROJECT_SOURCE_DIR}/data/map.txt ${PROJECT_SOURCE_DIR}/data/untitled.bmp
   DESTINATION share/games/quarrow)
 install(FILES ${pkg}/quarrow.desktop DESTINATION share/applications)
+install(FILES ${metainfo} DESTINATION share/metainfo)
+install(FILES ${out}/README.md.gz DESTINATION share/doc/quarrow)
 install(FILES ${out}/quarrow.6.gz DESTINATION share/man/man6)
 install(FILES ${pkg}/copyright ${out}/changelog.gz DESTINATION share/doc/quarrow)
 

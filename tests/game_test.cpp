@@ -261,6 +261,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::ValuesIn(std::vector<Start>{
         on(onBoth, ran("CrLf", "sed -i 's/$/\\r/' map.txt", 600)), // one line end, the same picture
         on(onBoth, ran("ItsOwnWindow", ":", 600, "", expectItsOwn)),
+        // The Windows zip's map (its CR LF line ends are checked beside the tests) shows the same picture.
+        on(onWindows, ran("ZipMap", "unzip -oqj '" WINDOWS_DIR "'/quarrow-*-windows.zip '*/map.txt'", 600)),
         // A CR that no LF follows is a character of its own: tile 13 here, and at the end a 25th line.
         ran("LoneCr", "printf '\\r' | cat - map.txt >m && mv m map.txt", 601,
             "map.txt: line 1 has 25 characters, not 24 (lines of another length: 1)" + shifted),

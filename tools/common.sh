@@ -8,11 +8,11 @@ GAME_PACKAGES=(g++ make cmake pkg-config liballegro4-dev libx11-dev xvfb xdotool
 TEST_PACKAGES=(libgtest-dev libxres-dev python3 clang libclang-rt-14-dev valgrind bsdutils icoutils binutils)
 # What the benchmark needs besides: its SDL2 peer and the plot.
 BENCH_PACKAGES=(libx11-dev libxres-dev libsdl2-dev libgl1-mesa-dri gnuplot-nox)
-# What the Windows build and its tests under Wine need besides: the cross-compiler and Wine (64-bit).
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 wine wine64)
+# What the Windows build and its tests under Wine need besides: the cross-compiler, Wine (64-bit) and unzip.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 wine wine64 unzip)
 # What the Debian package needs besides: dpkg-shlibdeps and file (CPack reads the game's libraries with
-# them), and the checkers of the package, its menu entry and its man page.
-PACKAGE_PACKAGES=(dpkg-dev file lintian desktop-file-utils man-db groff-base)
+# them), and the checkers of the package, its menu entry, its software centres' entry and its man page.
+PACKAGE_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream man-db groff-base)
 
 # Installs the Debian packages named that are not installed yet.
 install_packages() {
