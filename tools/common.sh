@@ -32,7 +32,8 @@ install_packages() {
 # (after running whatever CLEANUP names first).
 start_xvfb() {
   local fd
-  exec {fd}< <(exec timeout 3600 Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
+  # -noreset: a server that resets when its last client leaves drops a client that connects meanwhile.
+  exec {fd}< <(exec timeout 3600 Xvfb -displayfd 1 -noreset -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
   XVFB_PID=$!
   trap 'eval "${CLEANUP:-}" || true; kill $XVFB_PID 2>/dev/null || true' EXIT
   read -r -t 20 -u "$fd" display || { echo "Xvfb did not start" >&2; exit 1; }

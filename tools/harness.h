@@ -172,8 +172,10 @@ struct Xvfb {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
       return;
-    pid = spawn({"timeout", "900", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
-                ".", "/dev/null", fds[1]);
+    // -noreset: a server that resets when its last client leaves drops a client that connects meanwhile.
+    pid = spawn(
+        {"timeout", "900", "Xvfb", "-displayfd", "3", "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+        {}, ".", "/dev/null", fds[1]);
     close(fds[1]);
     // Xvfb writes the number and the line end separately, and fails if the pipe closes in between.
     std::string number;
