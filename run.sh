@@ -16,18 +16,30 @@ fi
 
 start_xvfb
 output=$(mktemp)
-rm -f gamelog.txt # an earlier run's log would say the map is painted already
+# The game's own open of gamelog.txt empties it; a game already running here keeps it, and this one then logs
+# to its standard error instead.
 ../build/quarrow >"$output" 2>&1 &
 game=$!
 CLEANUP='kill -9 $game 2>/dev/null; rm -f "$output"'
 running() { kill -0 "$game" 2>/dev/null; }
+# Whether this game's window shows (found by the process id it carries).
+shown() { [ -n "$(timeout 10 xdotool search --all --onlyvisible --pid "$game" --name '^Quarrow$' 2>/dev/null)" ]; }
+# This run's log: gamelog.txt once the game has opened it (its window shows only after that, and a game that
+# ended opened it first), unless the game could not take it and logs into its output.
+logged() {
+  if grep -qs "^Cannot create gamelog.txt" "$output"; then
+    cat "$output"
+  elif shown || ! running; then
+    cat gamelog.txt 2>/dev/null || true
+  fi
+}
 # The message boxes on this display (xmessage windows): only the game puts any up here.
 message_box() { timeout 10 xdotool search --onlyvisible --class '^Xmessage$' 2>/dev/null | head -n 1 || true; }
 screenshot() { timeout 20 import -window "$1" screenshot.png || echo "No screenshot could be taken."; }
-# Keys reach the game once the map is painted, which the log tells, unless the game says its log could
-# not be written (a full disk). A message box that comes first is what a player sees first: it is the
-# screenshot, and it is dismissed as a player would, with Return.
-painted() { grep -qs "Created Map" gamelog.txt || grep -qs "could not be written whole" "$output"; }
+# Keys reach the game once the map is painted, which its log tells, unless the game says its log could not be
+# written (a full disk). A message box that comes first is what a player sees first: it is the screenshot, and
+# it is dismissed as a player would, with Return.
+painted() { grep -q "Created Map" <<<"$(logged)" || grep -qs "could not be written whole" "$output"; }
 boxes=0
 for _ in $(seq 600); do
   if painted || ! running; then break; fi
@@ -45,7 +57,7 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 if running && painted; then
-  window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quarrow$' | head -n 1) || true
+  window=$(timeout 20 xdotool search --sync --all --onlyvisible --pid "$game" --name '^Quarrow$' | head -n 1) || true
   sleep 1
   [ "$boxes" -eq 0 ] && screenshot "${window:-root}"
   # The game reads the key state, not key presses: hold Escape, and again should it be missed.
@@ -65,19 +77,21 @@ if running; then
 fi
 status=0
 wait "$game" || status=$?
-if [ -n "$stopped" ]; then
-  grep -v '^ALSA lib' "$output" || true
-  echo "$stopped Its log is data/gamelog.txt."
-  exit 1
+log=$(logged)
+other=""
+if grep -qs "another game is writing it" "$output"; then
+  other="Another Quarrow running in data/ is writing data/gamelog.txt; this run left it and its log alone and logged to its standard error instead."
 fi
-if [ "$status" -ne 0 ]; then
-  grep -v '^ALSA lib' "$output" || true
-  echo "Quarrow ended with status $status; its log is data/gamelog.txt."
+if [ -n "$stopped" ] || [ "$status" -ne 0 ]; then
+  cat "$output"
+  echo "${stopped:-Quarrow ended with status $status.} ${other:-Its log is data/gamelog.txt.}"
+  [ -n "$stopped" ] && exit 1
   exit "$status"
 fi
 echo "No display here, so Quarrow ran on a virtual one and ended normally."
+[ -n "$other" ] && echo "$other"
 # The map reader logs its first read only once map.txt is open.
-if grep -qs "Opening Map File" gamelog.txt && ! grep -qs "Getting first character" gamelog.txt; then
+if grep -q "Opening Map File" <<<"$log" && ! grep -q "Getting first character" <<<"$log"; then
   echo "map.txt could not be loaded: the game said so in a message box, which was dismissed with Return;"
   echo "the map was then painted with tile 0 in every cell."
 elif [ "$boxes" -gt 0 ]; then
@@ -88,4 +102,5 @@ if [ "$boxes" -gt 0 ]; then
 else
   echo "Screenshot: data/screenshot.png"
 fi
-echo "Log:        data/gamelog.txt"
+[ -z "$other" ] && echo "Log:        data/gamelog.txt"
+exit 0
