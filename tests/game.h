@@ -58,11 +58,6 @@ struct Game : Process {
   // A second game in the directory of `first`, writing its output to `output`.
   Game(const Game &first, const std::string &output) : Process(first, output, gameArgv({}), {}) {}
   std::string read(const std::string &file) const { return slurp(folder / file); }
-  // What it printed so far, less Wine's trace of a message box's text.
-  std::string printed() const
-  {
-    return windows ? std::regex_replace(Process::printed(), std::regex(".*trace:msgbox:.*\n"), "") : Process::printed();
-  }
   // The program of its message box on Linux (xmessage, a child of its own), or 0.
   pid_t boxProgram() const
   {
@@ -75,10 +70,11 @@ struct Game : Process {
   std::string boxText() const
   {
     std::smatch traced;
-    const std::string out = Process::printed(), args = slurp("/proc/" + std::to_string(boxProgram()) + "/cmdline");
+    const std::string out = printed(), args = slurp("/proc/" + std::to_string(boxProgram()) + "/cmdline");
     if (windows && std::regex_search(out, traced, std::regex("MSGBOX_OnInit L\"(.*)\"")))
       return std::regex_replace(traced[1].str(), std::regex("\\\\n"), "\n");
-    return args.substr(args.rfind('\0', args.size() - 2) + 1);
+    const std::size_t last = args.rfind('\0', args.size() - 2) + 1;
+    return args.substr(last, args.size() - 1 - last);
   }
   // What the game has logged and printed so far (a second game in a folder only prints).
   std::string said() const { return (own ? read("gamelog.txt") : "") + printed(); }

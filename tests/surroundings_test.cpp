@@ -30,6 +30,17 @@ TEST(Display, LostUnderARunningGameEndsItWithStatusOne)
   }
 }
 
+// A virtual display keeps every client, even one that connects as the last one leaves (a server that resets then
+// drops it): a few hundred connections overlapping, to the tests' own server and to the scripts'.
+TEST(Display, KeepsEveryClient)
+{
+  const std::string connect = "p=; for i in $(seq 300); do (xdpyinfo >/dev/null 2>&1 || echo dropped) & p=\"$p $!\"; "
+                              "sleep 0.003; done; wait $p";
+  Xvfb display;
+  EXPECT_EQ(run({"env", "DISPLAY=" + display.name, "sh", "-c", connect}, 120), "");
+  EXPECT_EQ(run({"bash", "-c", ". '" DATA_DIR "/../tools/common.sh' && start_xvfb && " + connect}, 120), "");
+}
+
 class StalledDisplay : public testing::TestWithParam<int> {};
 
 // A request to stop ends the game at once while its start-up waits for a display that does not answer; one
@@ -69,4 +80,22 @@ TEST(Log, CutShortIsReported)
   EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
   EXPECT_EQ(count(game.printed(), "Quarrow: gamelog.txt could not be written whole (File too large)\n"), 1)
       << game.printed();
+}
+
+// The run command, built afresh from a copy of the sources, in whose data folder a game already runs: it says that
+// game writes the log, and leaves it and its log alone.
+TEST(RunCommand, LeavesAnotherGamesLogAlone)
+{
+  Game game("mkdir -p run/data && cp map.txt untitled.bmp run/data && cd " DATA_DIR "/.. && cp -r run.sh tools "
+            "CMakeLists.txt CMakePresets.json cmake src \"$OLDPWD/run\"",
+            {}, {}, {"sh", "-c", "cd run/data && exec \"$0\"", QUARROW_EXE});
+  game.folder /= "run/data";
+  ASSERT_NE(game.ready(), 0u);
+  const std::string said = run({"nice", "-n", "19", "env", "-u", "DISPLAY", (game.dir / "run/run.sh").string()}, 240);
+  EXPECT_NE(said.find("ended normally.\nAnother Quarrow running in data/ is writing data/gamelog.txt; this run left "
+                      "it and its log alone"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(game.wait(0), -1);
+  EXPECT_TRUE(sameLog(game.read("gamelog.txt"), startLog(600)));
 }
