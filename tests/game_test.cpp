@@ -62,7 +62,8 @@ class Starts : public testing::TestWithParam<Start> {};
 const std::regex noise(std::string("^[0-9a-f]{4}:(fixme|err|warn|trace):|^Warning: Missing charsets|^X connection to") +
                        (windows ? "|^ALSA lib " : ""));
 
-// The lines of the game's own in `text`, sorted, with the game's directory as "~" and each X display as ":N".
+// The lines of the game's own in `text` (Windows' text files end them in CR LF), sorted, with the game's directory
+// as "~" and each X display as ":N".
 static std::vector<std::string> ownLines(const std::string &text, const Game &game)
 {
   std::istringstream in(std::regex_replace(std::regex_replace(text, std::regex(game.dir.string()), "~"),
@@ -70,7 +71,7 @@ static std::vector<std::string> ownLines(const std::string &text, const Game &ga
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);)
     if (!std::regex_search(line, noise))
-      lines.push_back(line);
+      lines.push_back(windows && !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
   std::sort(lines.begin(), lines.end());
   return lines;
 }
