@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -265,6 +266,18 @@ std::string whyLibraryFailed()
   if (display == nullptr)
     return std::string("the X display ") + name + " could not be opened";
   XCloseDisplay(display);
+  // The library maps memory and starts threads of its own: on a machine short of memory or processes, the
+  // same fail for the game.
+  constexpr std::size_t room = 16 << 20;
+  void *memory = mmap(nullptr, room, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (memory == MAP_FAILED)
+    return std::string("not enough memory to start (") + std::strerror(errno) + ")";
+  munmap(memory, room);
+  pthread_t probe;
+  if (const int error = pthread_create(
+          &probe, nullptr, [](void *) -> void * { return nullptr; }, nullptr))
+    return std::string("not enough memory or processes to start a thread (") + std::strerror(error) + ")";
+  pthread_join(probe, nullptr);
   return std::string("the library could not start, though the X display ") + name + " opens";
 }
 

@@ -35,8 +35,10 @@ void initGraphics()
   if (tiles == nullptr)
     recordError("Error loading tile sheet untitled.bmp | load_bitmap(...)\n");
   mapbitmap = create_bitmap(mapPixels, mapPixels);
-  if (mapbitmap == nullptr)
+  if (mapbitmap == nullptr) {
+    tellPlayer("Quarrow: not enough memory for the map image\n");
     recordError("Error creating map image | create_bitmap(...)\n");
+  }
 }
 
 // Makes the two pages. A window usually cannot have two video pages, so both
@@ -52,8 +54,10 @@ static void createPages()
       destroy_bitmap(page2);
     page1 = create_bitmap(SCREEN_W, SCREEN_H);
     page2 = create_bitmap(SCREEN_W, SCREEN_H);
-    if (page1 == nullptr || page2 == nullptr)
+    if (page1 == nullptr || page2 == nullptr) {
+      tellPlayer("Quarrow: not enough memory for the pages\n");
       recordError("Error creating video pages | create_bitmap(...)\n");
+    }
   }
   activepage = page2;
 }

@@ -396,13 +396,21 @@ INSTANTIATE_TEST_SUITE_P(
         // Short of processes or memory: for a thread of the game's own, or one of the library's.
         failed("NoThreads", failing("pthread_create"), banner, initError,
                "Allegro: not enough memory or processes to start a thread (Resource temporarily unavailable)\n"),
-        failed("NoThreadsForTheLibrary", failing("pthread_create:2"), banner, initError, opens),
+        failed("NoThreadsForTheLibrary", failing("pthread_create:2"), banner, initError,
+               "Allegro: not enough memory or processes to start a thread (Resource temporarily unavailable)\n"),
+        // An address space too small for the library (where the sanitizer does not need a large one).
+        on(SANITIZED ? 0 : onLinux,
+           failed("ShortOfMemory", {}, banner, initError,
+                  "Allegro: not enough memory to start (Cannot allocate memory)\n"),
+           {}, {"prlimit", "--as=26000000", QUARROW_EXE}),
         // The display lost at any point of start-up ends the game with its line and status 1, never a signal.
         Start{"DisplayLostInLibraryStart", ":", failing("cut_display:init"), 1, lost, banner},
         shimmed("GraphicsMode", "set_gfx_mode", gfxLines,
                 "Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n"),
-        failed("MapImage", failing("create_bitmap:map"), gfxLines, "Error creating map image | create_bitmap(...)\n"),
-        failed("Pages", failing("create_bitmap:page"), gfxLines, "Error creating video pages | create_bitmap(...)\n"),
+        failed("MapImage", failing("create_bitmap:map"), gfxLines, "Error creating map image | create_bitmap(...)\n",
+               "Quarrow: not enough memory for the map image\n"),
+        failed("Pages", failing("create_bitmap:page"), gfxLines, "Error creating video pages | create_bitmap(...)\n",
+               "Quarrow: not enough memory for the pages\n"),
         failed("Sound", failing("install_sound"), soundLines, soundError,
                "Allegro: install_sound was made to fail\n" + remedy),
         // Under Wine, with no allegro.cfg to pick no driver, the sound start finds no device; the box says what to do.
