@@ -189,15 +189,6 @@ inline testing::AssertionResult sameLog(const std::string &log, const std::strin
                                      << log.substr(at, 80) << "\" for \"" << expected.substr(at, 80) << "\"";
 }
 
-// How often `text` stands in `in`.
-inline int count(const std::string &in, const std::string &text)
-{
-  int n = 0;
-  for (std::size_t at = in.find(text); at != std::string::npos; at = in.find(text, at + text.size()))
-    n++;
-  return n;
-}
-
 // The map text that the game in `dir` must show, read as the game reads map.txt: none where that is not a
 // regular file or is the log under another name, a CR LF line end as one character.
 inline std::string mapText(const fs::path &dir)

@@ -314,7 +314,9 @@ INSTANTIATE_TEST_SUITE_P(
           start.then = [](Game &first) {
             Game second(first, "second.txt");
             EXPECT_EQ(second.quit(), 0);
-            EXPECT_EQ(count(second.printed(), "Cannot create gamelog.txt (another game is writing it); logging"), 1);
+            expectSaid("Cannot create gamelog.txt (another game is writing it); logging to standard error\n" +
+                           startLog(600) + shutdownLines,
+                       second.printed(), second);
             kill(first.pid, SIGKILL);
           };
           return start;
@@ -371,6 +373,27 @@ static Start unlogged(const std::string &name, const std::string &setup, const s
   return start;
 }
 
+// Beside a game in its data folder, run.sh (built afresh from a copy of the sources) says that game writes the
+// log, and leaves it and its log alone.
+static Start runCommandBeside()
+{
+  Start start = ran("RunCommandBeside",
+                    "mkdir -p run/data && cp map.txt untitled.bmp run/data && cd " DATA_DIR
+                    "/.. && cp -r run.sh tools CMakeLists.txt CMakePresets.json cmake src \"$OLDPWD/run\"",
+                    600);
+  start.argv = {"sh", "-c", "cd run/data && exec \"$0\"", QUARROW_EXE};
+  start.folder = "run/data";
+  start.then = [](Game &game) {
+    const std::string said = run({"nice", "-n", "19", "env", "-u", "DISPLAY", (game.dir / "run/run.sh").string()}, 240);
+    EXPECT_NE(said.find("ended normally.\nAnother Quarrow running in data/ is writing data/gamelog.txt; this run "
+                        "left it and its log alone"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(game.quit(), 0);
+  };
+  return start;
+}
+
 INSTANTIATE_TEST_SUITE_P(Log, Starts,
                          testing::ValuesIn(std::vector<Start>{
                              on(onBoth, unlogged("Directory", "mkdir gamelog.txt", "it is not a regular file", "")),
@@ -381,6 +404,7 @@ INSTANTIATE_TEST_SUITE_P(Log, Starts,
                              unlogged("Fifo", "mkfifo gamelog.txt", "it is not a regular file", std::nullopt),
                              // A file system that keeps no locks, as some network shares, still gets the log.
                              on(onLinux, ran("WithoutLocks", ":", 600), failing("flock")),
+                             runCommandBeside(),
                          }),
                          names);
 

@@ -24,8 +24,7 @@ TEST(Display, LostUnderARunningGameEndsItWithStatusOne)
     std::this_thread::sleep_for(std::chrono::milliseconds(run * 10)); // at different points of the loop
     display.end();
     EXPECT_EQ(game.wait(5), 1);
-    EXPECT_EQ(count(game.printed(), "Quarrow: the connection to the X display " + display.name + " was lost\n"), 1)
-        << game.printed();
+    EXPECT_EQ(game.printed(), "Quarrow: the connection to the X display " + display.name + " was lost\n");
     EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
   }
 }
@@ -78,24 +77,5 @@ TEST(Log, CutShortIsReported)
   ASSERT_EQ(prlimit(game.pid, RLIMIT_FSIZE, &size, nullptr), 0);
   EXPECT_EQ(game.quit(), 1);
   EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
-  EXPECT_EQ(count(game.printed(), "Quarrow: gamelog.txt could not be written whole (File too large)\n"), 1)
-      << game.printed();
-}
-
-// The run command, built afresh from a copy of the sources, in whose data folder a game already runs: it says that
-// game writes the log, and leaves it and its log alone.
-TEST(RunCommand, LeavesAnotherGamesLogAlone)
-{
-  Game game("mkdir -p run/data && cp map.txt untitled.bmp run/data && cd " DATA_DIR "/.. && cp -r run.sh tools "
-            "CMakeLists.txt CMakePresets.json cmake src \"$OLDPWD/run\"",
-            {}, {}, {"sh", "-c", "cd run/data && exec \"$0\"", QUARROW_EXE});
-  game.folder /= "run/data";
-  ASSERT_NE(game.ready(), 0u);
-  const std::string said = run({"nice", "-n", "19", "env", "-u", "DISPLAY", (game.dir / "run/run.sh").string()}, 240);
-  EXPECT_NE(said.find("ended normally.\nAnother Quarrow running in data/ is writing data/gamelog.txt; this run left "
-                      "it and its log alone"),
-            std::string::npos)
-      << said;
-  EXPECT_EQ(game.wait(0), -1);
-  EXPECT_TRUE(sameLog(game.read("gamelog.txt"), startLog(600)));
+  EXPECT_EQ(game.printed(), "Quarrow: gamelog.txt could not be written whole (File too large)\n");
 }
