@@ -93,22 +93,21 @@ struct Game : Process {
     return window;
   }
   std::string frame() { return grab(ready()); }
-  // The message box the game shows (the library's xmessage child on Linux, a window of its own under Wine), once
-  // it shows within a minute; 0 if it does not.
+  // The message box the game shows (its xmessage child's window on Linux, under Wine a window of its own titled as
+  // it and not as wide), once it shows within a minute; 0 if it does not.
   Window box()
   {
     const auto isBox = [this](Window shown, pid_t owner, const XWindowAttributes &attributes) {
-      pid_t parent = 0;
       char *name = nullptr;
-      const bool titled = XFetchName(xDisplay(), shown, &name) &&
-                          (std::string(name) == "Quarrow" || (!windows && std::string(name) == "xmessage"));
+      const bool titled = XFetchName(xDisplay(), shown, &name) && std::string(name) == "Quarrow";
       XFree(name);
-      return titled && attributes.width != 640 && (owner == pid || (stateOf(owner, &parent) && parent == pid));
+      return windows ? owner == pid && titled && attributes.width != 640 : owner == boxProgram();
     };
     Window found = 0;
     until(60, [&] { return (found = findWindow(isBox)) || wait(0) >= 0; });
     return found;
   }
+
   // Runs an xdotool command chain with `target` (by default the game's window) focused first.
   void keys(const std::string &chain, Window target = 0) { Process::keys(target ? target : ready(), chain); }
   // Holds Escape until the game ends, a few times if need be.

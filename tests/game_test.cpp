@@ -466,16 +466,15 @@ INSTANTIATE_TEST_SUITE_P(
         // One whole game under memcheck (where valgrind is and the game is not sanitized): any invalid access, use
         // of uninitialised memory or bitmap not freed fails it. The loop never yields; without fair scheduling the
         // library's input thread can starve and Escape go unseen.
-        [] {
-          Start start = on(*VALGRIND ? onLinux : 0, ran("UnderMemcheck", ":", 600), {},
-                           {VALGRIND, "--fair-sched=yes", "--error-exitcode=99", "--leak-check=full",
-                            "--errors-for-leak-kinds=definite", "--log-file=valgrind.txt", QUARROW_EXE});
-          start.then = [](Game &game) {
-            game.keys("keydown Right sleep 2 keyup Right");
-            EXPECT_EQ(game.quit(), 0) << game.read("valgrind.txt");
-          };
-          return start;
-        }(),
+        on(*VALGRIND ? onLinux : 0,
+           ran("UnderMemcheck", ":", 600, "",
+               [](Game &game) {
+                 game.keys("keydown Right sleep 2 keyup Right");
+                 EXPECT_EQ(game.quit(), 0) << game.read("valgrind.txt");
+               }),
+           {},
+           {VALGRIND, "--fair-sched=yes", "--error-exitcode=99", "--leak-check=full",
+            "--errors-for-leak-kinds=definite", "--log-file=valgrind.txt", QUARROW_EXE}),
     }),
     names);
 
@@ -534,15 +533,13 @@ INSTANTIATE_TEST_SUITE_P(
     Package, Starts,
     testing::ValuesIn(std::vector<Start>{
         launched("FirstRun", ":"),
-        [] { // the map without its water, kept
-          Start start =
-              launched("EditedMap", "mkdir -p .local/share/quarrow && tr 0 3 <map.txt >.local/share/quarrow/map.txt");
-          start.then = [](Game &game) {
-            EXPECT_EQ(game.read("map.txt").find('0'), std::string::npos);
-            game.quit();
-          };
-          return start;
-        }(),
+        // The map without its water, kept.
+        launched(ran("EditedMap", "mkdir -p .local/share/quarrow && tr 0 3 <map.txt >.local/share/quarrow/map.txt", 600,
+                     "",
+                     [](Game &game) {
+                       EXPECT_EQ(game.read("map.txt").find('0'), std::string::npos);
+                       game.quit();
+                     })),
         on(*LAUNCHER ? onLinux : 0,
            launched("NoHome", ":",
                     "HOME is not set to a folder (nor XDG_DATA_HOME), so there is nowhere to keep your maps"),
