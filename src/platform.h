@@ -41,6 +41,8 @@ void endOnDisplayLoss();
 // is never taken from a folder the PATH names relatively. Where it is printed
 // instead, it is printed at once.
 void showMessage(void (*show)());
+// Whether `bytes` more of address space can still be had (they are not kept).
+bool memoryToSpare(std::size_t bytes);
 // Why the library could not start, or could not be started, for when it does
 // not say.
 std::string whyLibraryFailed();

@@ -254,6 +254,16 @@ void showMessage(void (*show)())
   std::fflush(stdout);
 }
 
+bool memoryToSpare(std::size_t bytes)
+{
+  // Reserved, never touched: only the address space is asked for.
+  void *memory = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (memory == MAP_FAILED)
+    return false;
+  munmap(memory, bytes);
+  return true;
+}
+
 std::string whyLibraryFailed()
 {
   if (!notStarted.empty())
@@ -268,11 +278,8 @@ std::string whyLibraryFailed()
   XCloseDisplay(display);
   // The library maps memory and starts threads of its own: on a machine short of memory or processes, the
   // same fail for the game.
-  constexpr std::size_t room = 16 << 20;
-  void *memory = mmap(nullptr, room, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (memory == MAP_FAILED)
+  if (!memoryToSpare(16 << 20))
     return std::string("not enough memory to start (") + std::strerror(errno) + ")";
-  munmap(memory, room);
   pthread_t probe;
   if (const int error = pthread_create(
           &probe, nullptr, [](void *) -> void * { return nullptr; }, nullptr))

@@ -188,6 +188,16 @@ void showMessage(void (*show)())
   show();
 }
 
+bool memoryToSpare(std::size_t bytes)
+{
+  // Reserved, never committed: only the address space is asked for.
+  void *memory = VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS);
+  if (memory == nullptr)
+    return false;
+  VirtualFree(memory, 0, MEM_RELEASE);
+  return true;
+}
+
 std::string whyLibraryFailed()
 {
   return "the library could not create its window";

@@ -125,6 +125,12 @@ try {
     libraryFailed("Error initializing Allegro sounds | install_sound(...)\n", "", soundRemedy());
 
   writeToLog("Installing game componets...\n");
+  // Memory that runs out inside the library's start of the keyboard and mouse crashes it: this much to spare
+  // first (on a 64-bit Linux the most it was seen to need is under 300 KiB).
+  if (!memoryToSpare(512 << 10)) {
+    tellPlayer("Quarrow: not enough memory to start the keyboard and mouse\n");
+    recordError("Error initializing keyboard for allegro | install_keyboard(...)\n\n");
+  }
   allegro_error[0] = '\0';
   if (install_keyboard() != 0)
     libraryFailed("Error initializing keyboard for allegro | install_keyboard(...)\n\n");

@@ -442,6 +442,12 @@ INSTANTIATE_TEST_SUITE_P(
                              "Allegro: DIGMID patch set not found\n" + remedy, "rm allegro.cfg")),
         shimmed("Keyboard", "install_keyboard", partsLines,
                 "Error initializing keyboard for allegro | install_keyboard(...)\n\n"),
+        // Memory that would run out inside the library's start of the input, which would crash it.
+        on(SANITIZED ? 0 : onLinux,
+           failed("ShortOfMemoryForTheInput", {}, partsLines,
+                  "Error initializing keyboard for allegro | install_keyboard(...)\n\n",
+                  "Quarrow: not enough memory to start the keyboard and mouse\n"),
+           {}, {"prlimit", "--as=" + std::to_string(40700 << 10), QUARROW_EXE}),
     }),
     names);
 
