@@ -365,6 +365,10 @@ static Start unlogged(const std::string &name, const std::string &setup, const s
   return start;
 }
 
+// Under Wine, a program of the tests' own holds gamelog.txt as a viewer may, for a minute.
+const std::string held = "echo precious >gamelog.txt && WINEPREFIX='" + winePrefix +
+                         "' wine '" HOLDER "' gamelog.txt >held & until [ -s held ]; do sleep 0.1; done";
+
 INSTANTIATE_TEST_SUITE_P(Log, Starts,
                          testing::ValuesIn(std::vector<Start>{
                              on(onBoth, unlogged("Directory", "mkdir gamelog.txt", "it is not a regular file", "")),
@@ -373,6 +377,9 @@ INSTANTIATE_TEST_SUITE_P(Log, Starts,
                              on(onBoth, unlogged("HardLink", "echo precious >keep && ln keep gamelog.txt",
                                                  "it has other hard links", "precious\n")),
                              unlogged("Fifo", "mkfifo gamelog.txt", "it is not a regular file", std::nullopt),
+                             // A program that holds it open letting others read it but not write it, as a viewer
+                             // may, is no other game: the system says why, and the file stays as it was.
+                             on(onWindows, unlogged("HeldByAViewer", held, "Sharing violation", "precious\n")),
                              // A file system that keeps no locks, as some network shares, still gets the log.
                              on(onLinux, ran("WithoutLocks", ":", 600), failing("flock")),
                          }),
