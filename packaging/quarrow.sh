@@ -1,7 +1,8 @@
 #!/bin/sh
-# Starts Quarrow in the player's own folder, ${XDG_DATA_HOME:-$HOME/.local/share}/quarrow. The folder
-# is made on the first run and given the shipped map and tile sheet where it lacks them; a player's
-# own files are never replaced. The game then runs there, so its log lands beside the map.
+# Starts Quarrow in the player's own folder, $XDG_DATA_HOME/quarrow, or $HOME/.local/share/quarrow where
+# XDG_DATA_HOME is not an absolute path (HOME must be one then). The folder is made on the first run and
+# given the shipped map and tile sheet where it lacks them; a player's own files are never replaced. The
+# game then runs there, so its log lands beside the map.
 # Started from a menu, where nobody reads standard error, a start that fails shows it in a box.
 set -eu
 
@@ -56,14 +57,25 @@ done
 
 # Each copy is made under a temporary name and renamed without replacing anything, so a failed
 # or interrupted copy leaves no partial file in place and a file the player put there meanwhile is kept.
+# A launcher killed outright during its copy leaves its temporary file, named by its process id: one
+# whose launcher no longer runs is removed.
+for file in map.txt untitled.bmp; do
+  for left in "$folder/.$file".*; do
+    pid=${left#"$folder/.$file."}
+    case $pid in '' | *[!0-9]*) continue ;; esac
+    [ ! -f "$left" ] || kill -0 "$pid" 2>/dev/null || [ -e "/proc/$pid" ] || rm -f -- "$left"
+  done
+done
 tmp=
 trap 'rm -f -- "$tmp"' EXIT
-trap 'exit 1' HUP INT TERM
 for file in map.txt untitled.bmp; do
   [ -e "$folder/$file" ] && continue
   tmp=$folder/.$file.$$
+  trap 'die "cannot copy $file into $folder: the copy was cut short"' HUP INT TERM
   rm -f -- "$tmp"
-  if ! err=$(cp -- "$shipped/$file" "$tmp" 2>&1) || ! err=$(mv -n -- "$tmp" "$folder/$file" 2>&1); then
+  # The shell's own word for a copy killed by a signal ("Terminated") is left out: the trap says what happened.
+  if ! err=$(cp -- "$shipped/$file" "$tmp" 2>&1) 2>/dev/null ||
+    ! err=$(mv -n -- "$tmp" "$folder/$file" 2>&1) 2>/dev/null; then
     err=${err##*: }
     die "cannot copy $file into $folder: ${err:-the copy was cut short}"
   fi
@@ -74,10 +86,11 @@ trap - EXIT HUP INT TERM
 cd -- "$folder"
 [ -t 2 ] && exec "$game" "$@"
 # The game's standard error is kept, and passed on, to be shown should it end with a failure status (not a
-# signal, which the player or the desktop sent). Its standard output goes where the launcher's goes.
+# signal, which the player or the desktop sent, and which the shell's "Terminated" would only repeat). Its standard
+# output goes where the launcher's goes.
 status=0
 exec 3>&1
-errors=$("$game" "$@" 2>&1 >&3 3>&-) || status=$?
+errors=$("$game" "$@" 2>&1 >&3 3>&-) 2>/dev/null || status=$?
 exec 3>&-
 [ -n "$errors" ] && printf '%s\n' "$errors" >&2
 if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then

@@ -104,8 +104,10 @@ struct Game : Process {
     const auto isBox = [this](Window shown, pid_t owner, const XWindowAttributes &attributes) {
       pid_t parent = 0;
       char *name = nullptr;
-      const bool titled = XFetchName(xDisplay(), shown, &name) &&
-                          (std::string(name) == "Quarrow" || (!windows && std::string(name) == "xmessage"));
+      // The launcher's box is titled, as the game's is under Wine; the library's on Linux is not.
+      const bool titled =
+          XFetchName(xDisplay(), shown, &name) &&
+          (std::string(name) == "Quarrow" || (!windows && folder / "" == dir / "" && std::string(name) == "xmessage"));
       XFree(name);
       return titled && attributes.width != 640 && (owner == pid || (stateOf(owner, &parent) && parent == pid));
     };

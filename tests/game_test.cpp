@@ -33,10 +33,11 @@ TEST(Game, ScrollsThreePixelsATickWithinTheMapAndLogsEveryStage)
   EXPECT_TRUE(sameLog(game.read("gamelog.txt"), asWritten(startLog(600) + shutdownLines)));
 }
 
-// Of these texts the game may print, each row's output holds those in its `said` and no other.
-const char *const gameTexts[] = {"Map failed to load!", "map.txt",  "untitled.bmp", "(...)",
-                                 "Cannot create",       "Allegro:", "Quarrow:",     "Shutting down",
-                                 "not enough"};
+// Of these texts the game, its launcher or their shell may print, each row's output holds those in its `said` and no
+// other.
+const char *const gameTexts[] = {"Map failed to load!", "map.txt",   "untitled.bmp", "(...)",
+                                 "Cannot create",       "Allegro:",  "Quarrow:",     "Shutting down",
+                                 "not enough",          "quarrow: ", "Terminated",   "Hangup"};
 
 // The systems a row runs on.
 enum Systems { onLinux = 1, onWindows = 2, onBoth = 3 };
@@ -481,16 +482,56 @@ INSTANTIATE_TEST_SUITE_P(
 static Start launched(Start start, bool terminal = false)
 {
   start.systems = *LAUNCHER ? onLinux : 0;
-  start.argv = {"sh", "-c", "HOME=$PWD exec \"$0\"", LAUNCHER};
+  start.argv = {"sh", "-c", "export HOME=$PWD; unset XDG_DATA_HOME; exec \"$0\"", LAUNCHER};
   if (terminal)
-    start.argv = {"script", "-qec", "HOME=$PWD " LAUNCHER, "/dev/null"};
+    start.argv = {"script", "-qec", "unset XDG_DATA_HOME; HOME=$PWD " LAUNCHER, "/dev/null"};
   start.folder = ".local/share/quarrow";
   start.box = start.status == 1 && !terminal;
   return start;
 }
+// A launcher that runs the game, or refuses with `said` (the line but for its paths) and writes no log.
 static Start launched(const std::string &name, const std::string &setup, const std::string &said = "")
 {
-  return launched(said.empty() ? ran(name, setup, 600) : Start{name, setup, {}, 1, "quarrow: \n" + said + "\n", {}});
+  return launched(said.empty() ? ran(name, setup, 600) : Start{name, setup, {}, 1, "quarrow: \n" + said + "\n", ""});
+}
+// The launcher with the shell's `assignments` made before it starts, its folder then `folder`.
+static Start with(const std::string &assignments, Start start, const std::string &folder = ".local/share/quarrow")
+{
+  start.argv[2] = "export HOME=$PWD " + assignments + "; exec \"$0\"";
+  start.folder = folder;
+  return start;
+}
+// The launcher's first copy, from the package copied into the game's directory with its shipped map (kept as `m`)
+// replaced by a FIFO, which `shell` holds open as descriptor 3 once the copy opens it; `shell` runs beside the
+// launcher, in the launcher's own process group.
+static Start copying(Start start, const std::string &shell)
+{
+  start = launched(start);
+  start.setup = "L='" LAUNCHER "' && cp -a \"${L%/games/quarrow}\" usr && mv usr/share/games/quarrow/map.txt m && "
+                "mkfifo usr/share/games/quarrow/map.txt && " +
+                start.setup;
+  start.argv = {"setsid", "sh", "-c",
+                "export HOME=$PWD; unset XDG_DATA_HOME; { exec 3>usr/share/games/quarrow/map.txt; " + shell +
+                    "; } & exec usr/games/quarrow"};
+  return start;
+}
+const std::string noHome = "HOME is not set to a folder (nor XDG_DATA_HOME), so there is nowhere to keep your maps";
+// Where the log is read back from the map's place, which must stay empty.
+const std::string mapAsLog = "mkdir -p .local/share/quarrow && ln -s map.txt .local/share/quarrow/gamelog.txt";
+// A first copy cut short by `request` to the launcher and its copy, as Ctrl-C, a closed terminal or the end of a
+// session sends it, once the copy has begun to write: no partial map is left in place.
+static Start cutShort(const std::string &request)
+{
+  const std::string said = "quarrow: cannot copy map.txt into \nquarrow: the copy was cut short\n",
+                    begun = "for i in $(seq 300); do [ -s .local/share/quarrow/.map.txt.$$ ] && break; sleep 0.1; done";
+  return copying({"CopyCutShortBy" + request, mapAsLog, {}, 1, said, ""},
+                 "cat m >&3; " + begun + "; kill -" + request + " -$$");
+}
+// The player's map without its water, kept.
+static void keptMap(Game &game)
+{
+  EXPECT_EQ(game.read("map.txt").find('0'), std::string::npos);
+  game.quit();
 }
 // A sheet in the player's folder that the game refuses.
 static Start cutSheet(const std::string &name)
@@ -503,27 +544,46 @@ INSTANTIATE_TEST_SUITE_P(
     Package, Starts,
     testing::ValuesIn(std::vector<Start>{
         launched("FirstRun", ":"),
-        [] { // the map without its water, kept
-          Start start =
-              launched("EditedMap", "mkdir -p .local/share/quarrow && tr 0 3 <map.txt >.local/share/quarrow/map.txt");
-          start.then = [](Game &game) {
-            EXPECT_EQ(game.read("map.txt").find('0'), std::string::npos);
-            game.quit();
-          };
-          return start;
-        }(),
-        on(*LAUNCHER ? onLinux : 0,
-           launched("NoHome", ":",
-                    "HOME is not set to a folder (nor XDG_DATA_HOME), so there is nowhere to keep your maps"),
-           {}, {"env", "-u", "HOME", "-u", "XDG_DATA_HOME", LAUNCHER}),
+        launched(ran("EditedMap", "mkdir -p .local/share/quarrow && tr 0 3 <map.txt >.local/share/quarrow/map.txt", 600,
+                     "", keptMap)),
+        // XDG_DATA_HOME is taken when it is an absolute path, HOME then needed no more; else HOME, if absolute.
+        with("XDG_DATA_HOME=$PWD/xdg; unset HOME", launched("XdgDataHome", ":"), "xdg/quarrow"),
+        with("XDG_DATA_HOME=xdg", launched("RelativeXdgDataHome", ":")),
+        with("XDG_DATA_HOME=", launched("EmptyXdgDataHome", ":")),
+        with("XDG_DATA_HOME=; unset HOME XDG_DATA_HOME", launched("NoHome", ":", noHome)),
+        with("XDG_DATA_HOME=xdg HOME=home", launched("RelativeHome", ":", noHome)),
+        launched("FolderIsALink", "mkdir -p elsewhere .local/share && ln -s ../../elsewhere .local/share/quarrow"),
         launched("FolderIsAFile", "mkdir -p .local/share && touch .local/share/quarrow",
                  "/.local/share/quarrow is not a folder; move it away to let the game make its folder there"),
         launched("FolderCannotBeMade", "touch .local", "/.local/share/quarrow: Not a directory"),
         launched("MapIsAFifo", "mkdir -p .local/share/quarrow && mkfifo .local/share/quarrow/map.txt",
                  "/.local/share/quarrow/map.txt is not a regular file; move it away to get the shipped one back"),
-        launched("SheetIsAFolder", "mkdir -p .local/share/quarrow/untitled.bmp",
+        // Nothing is written when something is in the way, not even the map, read back as the log.
+        launched("SheetIsAFolder", mapAsLog + " && mkdir .local/share/quarrow/untitled.bmp",
                  "/.local/share/quarrow/untitled.bmp is not a regular file; move it away to get the shipped one back"),
         launched(cutSheet("RefusedSheet")),
         launched(cutSheet("RefusedSheetInATerminal"), true),
+        [] { // a game ended by a signal, which the player or the desktop sent: no box, its status passed on
+          Start start = launched(stopped("GameEndedBySignal", ran("", ":", 600), SIGTERM));
+          start.then = [](Game &game) { kill(childrenOf(game.pid).at(0), SIGTERM); };
+          return start;
+        }(),
+        // A temporary file that a launcher killed outright during its copy left goes once that process is gone.
+        launched(
+            ran("Leftovers",
+                "mkdir -p .local/share/quarrow && cd .local/share/quarrow && g=$(sh -c 'echo $$') && echo $g >gone && "
+                "touch .map.txt.$g .untitled.bmp.$g .map.txt.1 .map.txt.${g}x",
+                600, "",
+                [](Game &game) {
+                  EXPECT_EQ(run({"sh", "-c", "cd \"$0\" && LC_ALL=C ls -A | sed s/$(cat gone)/N/", game.folder}),
+                            ".map.txt.1\n.map.txt.Nx\ngamelog.txt\ngone\nmap.txt\nuntitled.bmp\n");
+                  game.quit();
+                })),
+        cutShort("INT"),
+        cutShort("TERM"),
+        cutShort("HUP"),
+        // A map the player puts there while the shipped one is copied is kept: the map without its water.
+        copying(ran("MapPutThereMeanwhile", ":", 600, "", keptMap),
+                "tr 0 3 <m >.local/share/quarrow/map.txt; cat m >&3"),
     }),
     names);
