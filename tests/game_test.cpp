@@ -501,18 +501,18 @@ static Start with(const std::string &assignments, Start start, const std::string
   start.folder = folder;
   return start;
 }
-// The launcher's first copy, from the package copied into the game's directory with its shipped map (kept as `m`)
-// replaced by a FIFO, which `shell` holds open as descriptor 3 once the copy opens it; `shell` runs beside the
-// launcher, in the launcher's own process group.
+// The package copied into the game's directory, its shipped map (kept as `m`) replaced by a FIFO.
+const std::string fifoPackage = "L='" LAUNCHER "' && cp -a \"${L%/games/quarrow}\" usr && "
+                                "mv usr/share/games/quarrow/map.txt m && mkfifo usr/share/games/quarrow/map.txt && ";
+// The launcher's first copy, from that package, whose map `shell` holds open as descriptor 3 once the copy opens it;
+// `shell` runs beside the launcher for at most a minute, with the launcher's process id as $0.
 static Start copying(Start start, const std::string &shell)
 {
   start = launched(start);
-  start.setup = "L='" LAUNCHER "' && cp -a \"${L%/games/quarrow}\" usr && mv usr/share/games/quarrow/map.txt m && "
-                "mkfifo usr/share/games/quarrow/map.txt && " +
-                start.setup;
+  start.setup = fifoPackage + start.setup;
   start.argv = {"setsid", "sh", "-c",
-                "export HOME=$PWD; unset XDG_DATA_HOME; { exec 3>usr/share/games/quarrow/map.txt; " + shell +
-                    "; } & exec usr/games/quarrow"};
+                "export HOME=$PWD; unset XDG_DATA_HOME; timeout 60 sh -c 'exec 3>usr/share/games/quarrow/map.txt; " +
+                    shell + "' $$ & exec usr/games/quarrow"};
   return start;
 }
 const std::string noHome = "HOME is not set to a folder (nor XDG_DATA_HOME), so there is nowhere to keep your maps";
@@ -523,9 +523,9 @@ const std::string mapAsLog = "mkdir -p .local/share/quarrow && ln -s map.txt .lo
 static Start cutShort(const std::string &request)
 {
   const std::string said = "quarrow: cannot copy map.txt into \nquarrow: the copy was cut short\n",
-                    begun = "for i in $(seq 300); do [ -s .local/share/quarrow/.map.txt.$$ ] && break; sleep 0.1; done";
+                    begun = "for i in $(seq 300); do [ -s .local/share/quarrow/.map.txt.$0 ] && break; sleep 0.1; done";
   return copying({"CopyCutShortBy" + request, mapAsLog, {}, 1, said, ""},
-                 "cat m >&3; " + begun + "; kill -" + request + " -$$");
+                 "cat m >&3; " + begun + "; kill -" + request + " -$0");
 }
 // The player's map without its water, kept.
 static void keptMap(Game &game)
@@ -568,17 +568,20 @@ INSTANTIATE_TEST_SUITE_P(
           start.then = [](Game &game) { kill(childrenOf(game.pid).at(0), SIGTERM); };
           return start;
         }(),
-        // A temporary file that a launcher killed outright during its copy left goes once that process is gone.
-        launched(
-            ran("Leftovers",
-                "mkdir -p .local/share/quarrow && cd .local/share/quarrow && g=$(sh -c 'echo $$') && echo $g >gone && "
-                "touch .map.txt.$g .untitled.bmp.$g .map.txt.1 .map.txt.${g}x",
-                600, "",
-                [](Game &game) {
-                  EXPECT_EQ(run({"sh", "-c", "cd \"$0\" && LC_ALL=C ls -A | sed s/$(cat gone)/N/", game.folder}),
-                            ".map.txt.1\n.map.txt.Nx\ngamelog.txt\ngone\nmap.txt\nuntitled.bmp\n");
-                  game.quit();
-                })),
+        // A temporary file that a launcher killed outright during its copy left goes once that process is gone, and
+        // only such a file: a first launcher is killed once its copy has begun to write.
+        launched(ran("Leftovers",
+                     fifoPackage +
+                         "d=.local/share/quarrow && { HOME=$PWD XDG_DATA_HOME= usr/games/quarrow 2>/dev/null & } && "
+                         "exec 3>usr/share/games/quarrow/map.txt && cat m >&3 && until [ -s $d/.map.txt.$! ]; "
+                         "do sleep 0.1; done && kill -KILL $! && echo $! >$d/gone && cd $d && "
+                         "touch .untitled.bmp.$! .map.txt.1 .map.txt.$!x",
+                     600, "",
+                     [](Game &game) {
+                       EXPECT_EQ(run({"sh", "-c", "cd \"$0\" && LC_ALL=C ls -A | sed s/$(cat gone)/N/", game.folder}),
+                                 ".map.txt.1\n.map.txt.Nx\ngamelog.txt\ngone\nmap.txt\nuntitled.bmp\n");
+                       game.quit();
+                     })),
         cutShort("INT"),
         cutShort("TERM"),
         cutShort("HUP"),
