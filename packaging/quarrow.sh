@@ -1,7 +1,8 @@
 #!/bin/sh
-# Starts Quarrow in the player's own folder, ${XDG_DATA_HOME:-$HOME/.local/share}/quarrow. The folder
-# is made on the first run and given the shipped map and tile sheet where it lacks them; a player's
-# own files are never replaced. The game then runs there, so its log lands beside the map.
+# Starts Quarrow in the player's own folder, $XDG_DATA_HOME/quarrow, or $HOME/.local/share/quarrow where
+# XDG_DATA_HOME is not an absolute path (HOME must be one then). The folder is made on the first run and
+# given the shipped map and tile sheet where it lacks them; a player's own files are never replaced. The
+# game then runs there, so its log lands beside the map.
 # Started from a menu, where nobody reads standard error, a start that fails shows it in a box.
 set -eu
 
@@ -74,10 +75,11 @@ trap - EXIT HUP INT TERM
 cd -- "$folder"
 [ -t 2 ] && exec "$game" "$@"
 # The game's standard error is kept, and passed on, to be shown should it end with a failure status (not a
-# signal, which the player or the desktop sent). Its standard output goes where the launcher's goes.
+# signal, which the player or the desktop sent, and which the shell's "Terminated" would only repeat). Its standard
+# output goes where the launcher's goes.
 status=0
 exec 3>&1
-errors=$("$game" "$@" 2>&1 >&3 3>&-) || status=$?
+errors=$("$game" "$@" 2>&1 >&3 3>&-) 2>/dev/null || status=$?
 exec 3>&-
 [ -n "$errors" ] && printf '%s\n' "$errors" >&2
 if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then

@@ -99,21 +99,32 @@ FILE *openLogFile(const char *path, std::string &why)
 {
   // Emptied only once it is known to be a file of its own: a data folder from
   // elsewhere must not make the log overwrite some other file.
-  // Nobody else may write it meanwhile: a second game started in the same
-  // folder leaves the first one's log whole.
-  const HANDLE handle = openItself(path, GENERIC_WRITE, OPEN_ALWAYS, FILE_SHARE_READ);
+  // Others may read and write it, as a viewer or an indexer may ask to; a
+  // program that lets nobody write it meanwhile gets the system's own words.
+  const HANDLE handle = openItself(path, GENERIC_WRITE, OPEN_ALWAYS);
   if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    why = error == ERROR_SHARING_VIOLATION ? "another game is writing it" : reason(error);
+    why = reason(GetLastError());
     return nullptr;
   }
   BY_HANDLE_FILE_INFORMATION info;
   const Kind kind = kindOf(handle, info);
-  if (kind == Kind::file && info.nNumberOfLinks == 1 && SetEndOfFile(handle))
+  const bool own = kind == Kind::file && info.nNumberOfLinks == 1;
+  // A second game started in the same folder leaves the first one's log whole.
+  // Its lock is on one byte far past any end a log reaches, since nobody else
+  // may read a locked byte; where the file system keeps no locks, the log is
+  // written as before.
+  OVERLAPPED beyond = {};
+  beyond.Offset = MAXDWORD;
+  beyond.OffsetHigh = MAXLONG;
+  const bool taken = own &&
+                     !LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &beyond) &&
+                     GetLastError() == ERROR_LOCK_VIOLATION;
+  if (own && !taken && SetEndOfFile(handle))
     if (FILE *file = streamOf(handle, _O_WRONLY | _O_TEXT, "w"))
       return file;
   why = kind != Kind::file        ? refusal(kind)
         : info.nNumberOfLinks > 1 ? "it has other hard links"
+        : taken                   ? "another game is writing it"
                                   : reason(GetLastError());
   CloseHandle(handle);
   return nullptr;

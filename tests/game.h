@@ -93,15 +93,17 @@ struct Game : Process {
     return window;
   }
   std::string frame() { return grab(ready()); }
-  // The message box the game shows (its xmessage child's window on Linux, under Wine a window of its own titled as
-  // it and not as wide), once it shows within a minute; 0 if it does not.
+  // The message box the game shows (its xmessage child's window on Linux, titled as the game when the launcher shows
+  // it; under Wine a window of its own titled as the game and not as wide), once it shows within a minute; 0 if it
+  // does not.
   Window box()
   {
     const auto isBox = [this](Window shown, pid_t owner, const XWindowAttributes &attributes) {
       char *name = nullptr;
       const bool titled = XFetchName(xDisplay(), shown, &name) && std::string(name) == "Quarrow";
       XFree(name);
-      return windows ? owner == pid && titled && attributes.width != 640 : owner == boxProgram();
+      return windows ? owner == pid && titled && attributes.width != 640
+                     : owner == boxProgram() && (titled || folder / "" == dir / "");
     };
     Window found = 0;
     until(60, [&] { return (found = findWindow(isBox)) || wait(0) >= 0; });
@@ -169,12 +171,9 @@ inline std::string startLog(long chars)
 
 // A log as the game writes it on its system: a text file, whose lines end in CR LF on Windows. A file that the
 // game did not write (one a log's name links to) stays as it is.
-inline std::string asWritten(std::string log)
+inline std::string asWritten(const std::string &log)
 {
-  const bool game = log.rfind(banner, 0) == 0;
-  for (std::size_t at = log.find('\n'); windows && game && at != std::string::npos; at = log.find('\n', at + 2))
-    log.insert(at, 1, '\r');
-  return log;
+  return windows && log.rfind(banner, 0) == 0 ? std::regex_replace(log, std::regex("\n"), "\r\n") : log;
 }
 
 // Whether a log is the one expected; if not, where they part (GoogleTest's own diff of logs of megabytes
@@ -192,14 +191,9 @@ inline testing::AssertionResult sameLog(const std::string &log, const std::strin
 // regular file or is the log under another name, a CR LF line end as one character.
 inline std::string mapText(const fs::path &dir)
 {
-  std::error_code error;
-  if (!fs::is_regular_file(dir / "map.txt", error) || fs::equivalent(dir / "map.txt", dir / "gamelog.txt", error))
-    return "";
-  std::string text(1200, '\0'); // twice the 600 positions the grid takes
-  text.resize(std::ifstream(dir / "map.txt", std::ios::binary).read(text.data(), text.size()).gcount());
-  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-    text.erase(at, 1);
-  return text;
+  return run({"sh", "-c",
+              "cd \"$0\" && [ -f map.txt ] && ! [ map.txt -ef gamelog.txt ] && head -c 1200 map.txt | sed 's/\\r$//'",
+              dir});
 }
 
 // The 1200 x 1200 map image, as RGB bytes, that the game must paint from map text and a sheet as its reader

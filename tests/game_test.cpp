@@ -393,6 +393,9 @@ static Start runCommandBeside()
   };
   return start;
 }
+// Under Wine, a program of the tests' own holds gamelog.txt as a viewer may, for a minute.
+const std::string held = "echo precious >gamelog.txt && WINEPREFIX='" + winePrefix +
+                         "' wine '" HOLDER "' gamelog.txt >held & until [ -s held ]; do sleep 0.1; done";
 
 INSTANTIATE_TEST_SUITE_P(Log, Starts,
                          testing::ValuesIn(std::vector<Start>{
@@ -402,6 +405,9 @@ INSTANTIATE_TEST_SUITE_P(Log, Starts,
                              on(onBoth, unlogged("HardLink", "echo precious >keep && ln keep gamelog.txt",
                                                  "it has other hard links", "precious\n")),
                              unlogged("Fifo", "mkfifo gamelog.txt", "it is not a regular file", std::nullopt),
+                             // A program that holds it open letting others read it but not write it, as a viewer
+                             // may, is no other game: the system says why, and the file stays as it was.
+                             on(onWindows, unlogged("HeldByAViewer", held, "Sharing violation", "precious\n")),
                              // A file system that keeps no locks, as some network shares, still gets the log.
                              on(onLinux, ran("WithoutLocks", ":", 600), failing("flock")),
                              runCommandBeside(),
@@ -517,16 +523,33 @@ INSTANTIATE_TEST_SUITE_P(
 static Start launched(Start start, bool terminal = false)
 {
   start.systems = *LAUNCHER ? onLinux : 0;
-  start.argv = {"sh", "-c", "HOME=$PWD exec \"$0\"", LAUNCHER};
+  start.argv = {"sh", "-c", "export HOME=$PWD; unset XDG_DATA_HOME; exec \"$0\"", LAUNCHER};
   if (terminal)
-    start.argv = {"script", "-qec", "stty -onlcr; HOME=$PWD " LAUNCHER, "/dev/null"}; // its line ends as written
+    start.argv = {"script", "-qec", "stty -onlcr; unset XDG_DATA_HOME; HOME=$PWD " LAUNCHER, "/dev/null"};
   start.folder = ".local/share/quarrow";
   start.box = start.status == 1 && !terminal;
   return start;
 }
+// A launcher that runs the game, or refuses with `said` (the line but for its paths) and writes no log.
 static Start launched(const std::string &name, const std::string &setup, const std::string &said = "")
 {
-  return launched(said.empty() ? ran(name, setup, 600) : Start{name, setup, {}, 1, "quarrow: " + said + "\n", {}});
+  return launched(said.empty() ? ran(name, setup, 600) : Start{name, setup, {}, 1, "quarrow: " + said + "\n", ""});
+}
+// The launcher with the shell's `assignments` made before it starts, its folder then `folder`.
+static Start with(const std::string &assignments, Start start, const std::string &folder = ".local/share/quarrow")
+{
+  start.argv[2] = "export HOME=$PWD " + assignments + "; exec \"$0\"";
+  start.folder = folder;
+  return start;
+}
+const std::string noHome = "HOME is not set to a folder (nor XDG_DATA_HOME), so there is nowhere to keep your maps";
+// Where the log is read back from the map's place, which must stay empty.
+const std::string mapAsLog = "mkdir -p .local/share/quarrow && ln -s map.txt .local/share/quarrow/gamelog.txt";
+// The player's map without its water, kept.
+static void keptMap(Game &game)
+{
+  EXPECT_EQ(game.read("map.txt").find('0'), std::string::npos);
+  game.quit();
 }
 // A sheet in the player's folder that the game refuses.
 static Start cutSheet(const std::string &name)
@@ -539,26 +562,30 @@ INSTANTIATE_TEST_SUITE_P(
     Package, Starts,
     testing::ValuesIn(std::vector<Start>{
         launched("FirstRun", ":"),
-        // The map without its water, kept.
         launched(ran("EditedMap", "mkdir -p .local/share/quarrow && tr 0 3 <map.txt >.local/share/quarrow/map.txt", 600,
-                     "",
-                     [](Game &game) {
-                       EXPECT_EQ(game.read("map.txt").find('0'), std::string::npos);
-                       game.quit();
-                     })),
-        on(*LAUNCHER ? onLinux : 0,
-           launched("NoHome", ":",
-                    "HOME is not set to a folder (nor XDG_DATA_HOME), so there is nowhere to keep your maps"),
-           {}, {"env", "-u", "HOME", "-u", "XDG_DATA_HOME", LAUNCHER}),
+                     "", keptMap)),
+        // XDG_DATA_HOME is taken when it is an absolute path, HOME then needed no more; else HOME, if absolute.
+        with("XDG_DATA_HOME=$PWD/xdg; unset HOME", launched("XdgDataHome", ":"), "xdg/quarrow"),
+        with("XDG_DATA_HOME=xdg", launched("RelativeXdgDataHome", ":")),
+        with("XDG_DATA_HOME=", launched("EmptyXdgDataHome", ":")),
+        with("XDG_DATA_HOME=; unset HOME XDG_DATA_HOME", launched("NoHome", ":", noHome)),
+        with("XDG_DATA_HOME=xdg HOME=home", launched("RelativeHome", ":", noHome)),
+        launched("FolderIsALink", "mkdir -p elsewhere .local/share && ln -s ../../elsewhere .local/share/quarrow"),
         launched("FolderIsAFile", "mkdir -p .local/share && touch .local/share/quarrow",
                  "~/.local/share/quarrow is not a folder; move it away to let the game make its folder there"),
         launched("FolderCannotBeMade", "touch .local",
                  "cannot make the folder ~/.local/share/quarrow: Not a directory"),
         launched("MapIsAFifo", "mkdir -p .local/share/quarrow && mkfifo .local/share/quarrow/map.txt",
                  "~/.local/share/quarrow/map.txt is not a regular file; move it away to get the shipped one back"),
-        launched("SheetIsAFolder", "mkdir -p .local/share/quarrow/untitled.bmp",
+        // Nothing is written when something is in the way, not even the map, read back as the log.
+        launched("SheetIsAFolder", mapAsLog + " && mkdir .local/share/quarrow/untitled.bmp",
                  "~/.local/share/quarrow/untitled.bmp is not a regular file; move it away to get the shipped one back"),
         launched(cutSheet("RefusedSheet")),
         launched(cutSheet("RefusedSheetInATerminal"), true),
+        [] { // a game ended by a signal, which the player or the desktop sent: no box, its status passed on
+          Start start = launched(stopped("GameEndedBySignal", ran("", ":", 600), SIGTERM));
+          start.then = [](Game &game) { kill(childrenOf(game.pid).at(0), SIGTERM); };
+          return start;
+        }(),
     }),
     names);

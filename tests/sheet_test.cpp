@@ -24,14 +24,13 @@ testing::Environment *const library = testing::AddGlobalTestEnvironment(new Libr
 // Whether two pictures are alike; else the first pixel that differs.
 testing::AssertionResult same(const Picture &got, const Picture &want)
 {
-  if (got.width != want.width || got.height != want.height || got.rgb.size() != want.rgb.size())
-    return testing::AssertionFailure() << got.width << " x " << got.height << ", not " << want.width << " x "
-                                       << want.height;
-  for (std::size_t i = 0; i < got.rgb.size(); i++)
-    if (got.rgb[i] != want.rgb[i])
-      return testing::AssertionFailure() << "pixel (" << i % got.width << ", " << i / got.width << ") is #" << std::hex
-                                         << got.rgb[i] << ", not #" << want.rgb[i];
-  return testing::AssertionSuccess();
+  const long at =
+      std::mismatch(got.rgb.begin(), got.rgb.end(), want.rgb.begin(), want.rgb.end()).first - got.rgb.begin();
+  if (got.width == want.width && got.height == want.height && got.rgb == want.rgb)
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << got.width << " x " << got.height << ", not " << want.width << " x "
+                                     << want.height << ", or pixel (" << at % std::max(got.width, 1L) << ", "
+                                     << at / std::max(got.width, 1L) << ") differs";
 }
 
 // The colours of a decoded sheet, which is then destroyed; none without a sheet.
