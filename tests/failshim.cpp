@@ -31,22 +31,18 @@ static int because(const char *name)
 // The function that `name` would be without this library.
 #define REAL(name) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
 
+// A library call that fails so, when QUARROW_FAIL names it.
+#define FAILING(name, params, args)                                                                                    \
+  int name params                                                                                                      \
+  {                                                                                                                    \
+    return failing(#name) ? because(#name) : REAL(name) args;                                                          \
+  }
+
 extern "C" {
 
-int set_gfx_mode(int card, int w, int h, int v_w, int v_h)
-{
-  return failing("set_gfx_mode") ? because("set_gfx_mode") : REAL(set_gfx_mode)(card, w, h, v_w, v_h);
-}
-
-int install_sound(int digi, int midi, const char *cfg)
-{
-  return failing("install_sound") ? because("install_sound") : REAL(install_sound)(digi, midi, cfg);
-}
-
-int install_keyboard(void)
-{
-  return failing("install_keyboard") ? because("install_keyboard") : REAL(install_keyboard)();
-}
+FAILING(set_gfx_mode, (int card, int w, int h, int v_w, int v_h), (card, w, h, v_w, v_h))
+FAILING(install_sound, (int digi, int midi, const char *cfg), (digi, midi, cfg))
+FAILING(install_keyboard, (void), ())
 
 // Bitmaps fail only at the sizes the game asks for: the library makes its own too.
 BITMAP *create_bitmap(int w, int h)

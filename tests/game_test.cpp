@@ -44,11 +44,12 @@ struct Start {
   std::optional<std::string> log; // the whole log, where it is a file of the game's
   bool runs = false;              // whether it shows the map file's view
   int systems = onLinux;
-  bool box = false; // whether a message box shows first, dismissed with Return
+  // Whether a message box shows first, dismissed with Return: a failed start's, which gives its reason (its `said`)
+  // with its log complete, else the map's.
+  bool box = false;
   Files files = {};
   std::vector<std::string> argv = {};
   int closed = -1; // a standard descriptor it is started without, which must then be /dev/null
-  // With `box`: a failed start, whose box gives its reason (its `said`), with its log complete; else the map's box.
   // What is done to it once it shows its view or its box, instead of Escape or Return; it must then end.
   std::function<void(Game &)> then = {};
   fs::path folder = {}; // where in its directory it runs, if not there
