@@ -20,22 +20,24 @@ static bool logCut = false;
 static char told[4096];
 static std::size_t toldLength = 0;
 
-// Formats into the rest of `told`, as much as fits.
-static void keepTold(const char *format, va_list args)
+// Writes a message to `to` (none: nowhere) and keeps it in `told`, as much as fits.
+static void tell(FILE *to, const char *format, va_list args)
 {
-  const int length = std::vsnprintf(told + toldLength, sizeof told - toldLength, format, args);
+  va_list kept;
+  va_copy(kept, args);
+  if (to != nullptr)
+    std::vfprintf(to, format, args);
+  const int length = std::vsnprintf(told + toldLength, sizeof told - toldLength, format, kept);
+  va_end(kept);
   if (length > 0)
     toldLength = std::min(toldLength + length, sizeof told - 1);
 }
 
 void tellPlayer(const char *format, ...)
 {
-  va_list args, kept;
+  va_list args;
   va_start(args, format);
-  va_copy(kept, args);
-  std::vfprintf(stderr, format, args);
-  keepTold(format, kept);
-  va_end(kept);
+  tell(stderr, format, args);
   va_end(args);
 }
 
@@ -83,11 +85,7 @@ void recordError(const char *format, ...)
   // A player who started the game from a terminal sees why it stopped; one who
   // did not sees it in a box, where the system has no other place for it.
   va_start(args, format);
-  if (logfile != stderr)
-    std::vfprintf(stderr, format, args);
-  va_end(args);
-  va_start(args, format);
-  keepTold(format, args);
+  tell(logfile != stderr ? stderr : nullptr, format, args);
   va_end(args);
   endGame();
   showFailure(told);
