@@ -57,14 +57,25 @@ done
 
 # Each copy is made under a temporary name and renamed without replacing anything, so a failed
 # or interrupted copy leaves no partial file in place and a file the player put there meanwhile is kept.
+# A launcher killed outright during its copy leaves its temporary file, named by its process id: one
+# whose launcher no longer runs is removed.
+for file in map.txt untitled.bmp; do
+  for left in "$folder/.$file".*; do
+    pid=${left#"$folder/.$file."}
+    case $pid in '' | *[!0-9]*) continue ;; esac
+    [ ! -f "$left" ] || kill -0 "$pid" 2>/dev/null || [ -e "/proc/$pid" ] || rm -f -- "$left"
+  done
+done
 tmp=
 trap 'rm -f -- "$tmp"' EXIT
-trap 'exit 1' HUP INT TERM
 for file in map.txt untitled.bmp; do
   [ -e "$folder/$file" ] && continue
   tmp=$folder/.$file.$$
+  trap 'die "cannot copy $file into $folder: the copy was cut short"' HUP INT TERM
   rm -f -- "$tmp"
-  if ! err=$(cp -- "$shipped/$file" "$tmp" 2>&1) || ! err=$(mv -n -- "$tmp" "$folder/$file" 2>&1); then
+  # The shell's own word for a copy killed by a signal ("Terminated") is left out: the trap says what happened.
+  if ! err=$(cp -- "$shipped/$file" "$tmp" 2>&1) 2>/dev/null ||
+    ! err=$(mv -n -- "$tmp" "$folder/$file" 2>&1) 2>/dev/null; then
     err=${err##*: }
     die "cannot copy $file into $folder: ${err:-the copy was cut short}"
   fi

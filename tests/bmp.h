@@ -3,6 +3,8 @@
 // decodes from an image file.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 
@@ -27,12 +29,14 @@ inline Picture picture(long width, long height, const std::function<std::uint32_
   return out;
 }
 
-// What ImageMagick decodes from an image file (named as ImageMagick takes it, "BMP:file" say), read back from
-// the binary PPM it writes, pixel by pixel.
-inline Picture decode(const std::string &file)
+// What ImageMagick decodes from an image file (named as ImageMagick takes it, "BMP:file" say), with `options` then
+// applied, read back from the binary PPM it writes, pixel by pixel.
+inline Picture decode(const std::string &file, std::vector<std::string> options = {})
 {
   const Scratch ppm;
-  run({"convert", file, "-depth", "8", "PPM:" + ppm.path});
+  options.insert(options.begin(), {"convert", file});
+  options.insert(options.end(), {"-depth", "8", "PPM:" + ppm.path});
+  run(options);
   std::istringstream in(slurp(ppm.path));
   long width = 0, height = 0, top = 0;
   (in.ignore(2) >> width >> height >> top).get(); // "P6", the size, the top value and one white space
@@ -40,6 +44,17 @@ inline Picture decode(const std::string &file)
     const int red = in.get(), green = in.get();
     return static_cast<std::uint32_t>(red << 16 | green << 8 | in.get());
   });
+}
+
+// Whether `got` is `want`; if not, where they part (GoogleTest's own diff of megabytes would take minutes).
+template <class Elements> testing::AssertionResult alike(const Elements &got, const Elements &want)
+{
+  const auto at = std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin();
+  testing::AssertionResult result = got == want ? testing::AssertionSuccess() : testing::AssertionFailure();
+  result << "they part at element " << at << " of " << got.size() << " and " << want.size();
+  if constexpr (std::is_same_v<Elements, std::string>)
+    result << ": \"" << got.substr(at, 80) << "\" for \"" << want.substr(at, 80) << "\"";
+  return result;
 }
 
 // Palette entry `k`'s colour, the first 64 all different, each channel 6 bits widened to 8 as the library

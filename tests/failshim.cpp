@@ -57,14 +57,6 @@ int _install_allegro_version_check(int system_id, int *errno_ptr, int (*atexit_p
   return failing("allegro_init") ? -1 : REAL(_install_allegro_version_check)(system_id, errno_ptr, atexit_ptr, version);
 }
 
-// A request to stop that comes while the library starts: it loads its driver modules then.
-void *dlopen(const char *file, int mode)
-{
-  if (failing("term_during_init") && file != nullptr && std::strstr(file, "/alleg-") != nullptr)
-    raise(SIGTERM);
-  return REAL(dlopen)(file, mode);
-}
-
 // The library opens the display while it starts; "cut_display:init" cuts the connection there and then.
 Display *XOpenDisplay(const char *name)
 {

@@ -6,7 +6,6 @@
 #include <allegro.h>
 #include <gtest/gtest.h>
 
-#include <map>
 #include <regex>
 
 #include "bmp.h"
@@ -19,9 +18,6 @@ inline const std::string winePrefix = WINDOWS_DIR "/wine-prefix";
 // Wine traces the text of each message box into the output, where boxText reads it.
 inline const std::vector<std::string> wineEnv = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all,trace+msgbox",
                                                  "WINEDLLOVERRIDES=mscoree,mshtml=", "WINESERVER=" WINESERVER};
-
-// Files written into the game's directory before it starts, by name.
-using Files = std::map<std::string, std::string>;
 
 // A command run under Wine, with the tests' settings.
 inline std::vector<std::string> underWine(std::vector<std::string> argv)
@@ -42,16 +38,14 @@ struct Game : Process {
   fs::path folder = dir; // where it runs: its directory, but for the packaged game's launcher
   Window window = 0;
 
-  // The game in a new directory holding the shipped data files and `files`, once the shell command `setup` has
-  // run there, with `env` changed, as `argv` (the game itself if empty), with the standard descriptor `closed`
-  // closed if one is given. Under Wine it gets an allegro.cfg that picks no sound driver (the test machine has
-  // none).
-  explicit Game(const std::string &setup = ":", const std::vector<std::string> &env = {}, const Files &files = {},
-                const std::vector<std::string> &argv = {}, int closed = -1)
+  // The game in a new directory holding the shipped data files, once the shell command `setup` has run there, with
+  // `env` changed, as `argv` (the game itself if empty). Under Wine it gets an allegro.cfg that picks no sound driver
+  // (the test machine has none).
+  explicit Game(const std::string &setup = ":", const std::vector<std::string> &env = {},
+                const std::vector<std::string> &argv = {})
       : Process(gameArgv(argv), env,
                 (windows ? "cp '" QUARROW_EXE "' . && printf '[sound]\\ndigi_card = 0\\n' >allegro.cfg && " : "") +
-                    setup,
-                files, closed)
+                    setup)
   {
     EXPECT_EQ(prepared, 0) << setup;
   }
@@ -174,17 +168,6 @@ inline std::string startLog(long chars)
 inline std::string asWritten(const std::string &log)
 {
   return windows && log.rfind(banner, 0) == 0 ? std::regex_replace(log, std::regex("\n"), "\r\n") : log;
-}
-
-// Whether a log is the one expected; if not, where they part (GoogleTest's own diff of logs of megabytes
-// would take minutes).
-inline testing::AssertionResult sameLog(const std::string &log, const std::string &expected)
-{
-  const auto at = std::mismatch(log.begin(), log.end(), expected.begin(), expected.end()).first - log.begin();
-  if (log == expected)
-    return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "the log parts from the one expected at byte " << at << ": \""
-                                     << log.substr(at, 80) << "\" for \"" << expected.substr(at, 80) << "\"";
 }
 
 // The map text that the game in `dir` must show, read as the game reads map.txt: none where that is not a

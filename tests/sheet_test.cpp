@@ -12,25 +12,13 @@
 namespace {
 
 // The library with no system driver: decoded sheets become 32-bit with the default colour shifts.
-class Library : public testing::Environment {
-  void SetUp() override
-  {
-    ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0);
-    set_color_depth(32);
-  }
-};
-testing::Environment *const library = testing::AddGlobalTestEnvironment(new Library);
+const bool library = install_allegro(SYSTEM_NONE, &errno, atexit) == 0 && (set_color_depth(32), true);
 
-// Whether two pictures are alike; else the first pixel that differs.
+// Whether two pictures are alike: their widths, then their colours.
 testing::AssertionResult same(const Picture &got, const Picture &want)
 {
-  const long at =
-      std::mismatch(got.rgb.begin(), got.rgb.end(), want.rgb.begin(), want.rgb.end()).first - got.rgb.begin();
-  if (got.width == want.width && got.height == want.height && got.rgb == want.rgb)
-    return testing::AssertionSuccess();
-  return testing::AssertionFailure() << got.width << " x " << got.height << ", not " << want.width << " x "
-                                     << want.height << ", or pixel (" << at % std::max(got.width, 1L) << ", "
-                                     << at / std::max(got.width, 1L) << ") differs";
+  return got.width == want.width ? alike(got.rgb, want.rgb)
+                                 : testing::AssertionFailure() << got.width << " pixels wide, not " << want.width;
 }
 
 // The colours of a decoded sheet, which is then destroyed; none without a sheet.
@@ -64,6 +52,7 @@ void check(const std::vector<Case> &table)
 {
   for (const Case &row : table) {
     SCOPED_TRACE(row.name);
+    ASSERT_TRUE(library);
     // The sanitizer build seeds its fuzzer with every file of the tables.
     if (const char *corpus = std::getenv("QUARROW_CORPUS"))
       std::ofstream(std::string(corpus) + "/" + row.name, std::ios::binary)

@@ -50,7 +50,7 @@ TEST_P(StalledDisplay, YieldsToARequestToStop)
   const int request = std::abs(GetParam()), stopped = GetParam() < 0 ? SIGTERM : request;
   Xvfb display;
   kill(display.server(), SIGSTOP);
-  Game game(":", {"DISPLAY=" + display.name}, {},
+  Game game(":", {"DISPLAY=" + display.name},
             {"sh", "-c", std::string(GetParam() < 0 ? "trap '' INT;" : "") + " exec \"$0\"", QUARROW_EXE});
   ASSERT_TRUE(logs(game, banner));
   std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the library waits for the server's answer

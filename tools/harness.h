@@ -22,7 +22,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -33,10 +32,9 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // Starts argv[0] from the PATH in `dir`, with `env` ("NAME=value" sets, "-NAME" unsets), standard input
-// from /dev/null and standard output and error to `output`, plus `keep` as the child's descriptor 3; the
-// standard descriptor `closed`, if given, is left closed.
+// from /dev/null and standard output and error to `output`, plus `keep` as the child's descriptor 3.
 inline pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
-                   const fs::path &dir = ".", const fs::path &output = "/dev/null", int keep = -1, int closed = -1)
+                   const fs::path &dir = ".", const fs::path &output = "/dev/null", int keep = -1)
 {
   std::vector<std::string> vars;
   for (char **var = environ; *var; var++)
@@ -64,8 +62,6 @@ inline pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   if (keep >= 0)
     posix_spawn_file_actions_adddup2(&actions, keep, 3);
-  if (closed >= 0)
-    posix_spawn_file_actions_addclose(&actions, closed);
   pid_t pid = -1;
   if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
     pid = -1;
@@ -257,11 +253,10 @@ inline Window windowOf(pid_t pid)
   });
 }
 
-// A program started in a new scratch directory holding the game's data files and `files`, once the shell
-// command `setup` has run there (its status in `prepared`): with `env` changed, standard output and error into
-// `output` there, and the standard descriptor `closed` closed if one is given. It is killed if it still runs,
-// and its directory removed, when it goes; should its starter die first, it ends once it has used five minutes
-// of processor.
+// A program started in a new scratch directory holding the game's data files, once the shell command `setup`
+// has run there (its status in `prepared`): with `env` changed, standard output and error into `output`
+// there. It is killed if it still runs, and its directory removed, when it goes; should its starter die first, it
+// ends once it has used five minutes of processor.
 struct Process {
   fs::path dir;
   std::string output = "output.txt";
@@ -270,24 +265,22 @@ struct Process {
   bool own = true;             // whether `dir` is its own, to be removed with it
   Clock::time_point started{}; // just before it was started
   Process(const std::vector<std::string> &argv, const std::vector<std::string> &env = {},
-          const std::string &setup = ":", const std::map<std::string, std::string> &files = {}, int closed = -1)
+          const std::string &setup = ":")
   {
     xDisplay(); // first: should it fail, no directory is left behind
     char name[] = "/tmp/quarrow-XXXXXX";
     dir = mkdtemp(name);
     for (const char *file : {"map.txt", "untitled.bmp"})
       fs::copy_file(fs::path(DATA_DIR) / file, dir / file);
-    for (const auto &[file, bytes] : files)
-      std::ofstream(dir / file, std::ios::binary) << bytes;
     prepared = finish(spawn({"timeout", "30", "sh", "-c", setup}, {}, dir), 40);
-    start(argv, env, closed);
+    start(argv, env);
   }
   // Another program in the directory of `first`, its output in `output`.
   Process(const Process &first, const std::string &output, const std::vector<std::string> &argv,
           const std::vector<std::string> &env)
       : dir(first.dir), output(output), prepared(0), own(false)
   {
-    start(argv, env, -1);
+    start(argv, env);
   }
   ~Process()
   {
@@ -298,10 +291,10 @@ struct Process {
     if (own)
       fs::remove_all(dir);
   }
-  void start(const std::vector<std::string> &argv, const std::vector<std::string> &env, int closed)
+  void start(const std::vector<std::string> &argv, const std::vector<std::string> &env)
   {
     started = Clock::now();
-    pid = spawn(argv, env, dir, dir / output, -1, closed);
+    pid = spawn(argv, env, dir, dir / output);
     const rlimit cpu = {300, 300};
     prlimit(pid, RLIMIT_CPU, &cpu, nullptr);
   }
