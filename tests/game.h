@@ -115,31 +115,20 @@ struct Game : Process {
   }
 };
 
-// The Wine server of the prefix, made once, kept up for the run in the foreground (so that it is this process's
-// child) and persistent (so that its desktop process stays up between games); it ends with the process, taking
-// every Windows process of the prefix with it.
+// The Wine server of the prefix (made once, by the first run), started afresh for the run and persistent, so that its
+// desktop process stays up between games; should the run end before it is ended, it ends a minute after its last game.
 struct WineServer : testing::Environment {
-  pid_t pid = -1;
   void SetUp() override
   {
     xDisplay();
-    run(underWine({WINESERVER, "-k"}), 30);        // a server left by an interrupted run
-    if (!fs::exists(winePrefix + "/system.reg")) { // made once, by the first run
-      fs::remove_all(winePrefix);
-      run(underWine({"wine", "wineboot", "-i"}), 300);
-      run(underWine({WINESERVER, "-w"}), 60);
-      ASSERT_TRUE(fs::exists(winePrefix + "/system.reg")) << "wineboot made no prefix in " << winePrefix;
-    }
-    pid = spawn({"timeout", "3600", WINESERVER, "-f", "-p"}, wineEnv);
-    // Up within a second, or it found another server of the prefix, which would end between games.
-    ASSERT_LT(finish(pid, 1), 0) << "the Wine server did not start";
+    run(underWine({"sh", "-c",
+                   "$0 -k; [ -f \"$WINEPREFIX/system.reg\" ] || { rm -rf \"$WINEPREFIX\"; wine wineboot -i; $0 -w; }; "
+                   "$0 -p60",
+                   WINESERVER}),
+        400);
+    ASSERT_TRUE(fs::exists(winePrefix + "/system.reg")) << "wineboot made no prefix in " << winePrefix;
   }
-  void TearDown() override
-  {
-    run(underWine({WINESERVER, "-k"}), 30);
-    kill(pid, SIGTERM); // should it not have ended, timeout(1) passes this on to it
-    finish(pid, 10);
-  }
+  void TearDown() override { run(underWine({WINESERVER, "-k"}), 30); }
 };
 inline testing::Environment *const wineServer = windows ? testing::AddGlobalTestEnvironment(new WineServer) : nullptr;
 
@@ -196,27 +185,22 @@ inline std::string composeMap(const std::string &text, const Picture &sheet)
   return image;
 }
 
-// Whether a frame is the map image's view from (x, y).
-inline bool shows(const std::string &frame, const std::string &map, int x, int y)
-{
-  for (int row = 0; row < 480; row++)
-    if (frame.size() != 640 * 480 * 3 || frame.compare(row * 1920, 1920, map, ((y + row) * 1200 + x) * 3, 1920))
-      return false;
-  return true;
-}
-
-// Where within `radius` of (x, y) a frame shows the map image from; {-1, -1} if nowhere.
-inline std::pair<int, int> locate(const std::string &frame, const std::string &map, int x, int y, int radius)
+// Where within `radius` of (x, y) a frame shows the map image's view from; {-1, -1} if nowhere.
+inline std::pair<int, int> locate(const std::string &frame, const std::string &map, int x, int y, int radius = 0)
 {
   for (int dy = -radius; dy <= radius; dy++)
-    for (int dx = -radius; dx <= radius; dx++)
-      if (x + dx >= 0 && x + dx <= 560 && y + dy >= 0 && y + dy <= 720 && shows(frame, map, x + dx, y + dy))
+    for (int dx = -radius; dx <= radius; dx++) {
+      bool same = frame.size() == 640 * 480 * 3 && x + dx >= 0 && x + dx <= 560 && y + dy >= 0 && y + dy <= 720;
+      for (int row = 0; same && row < 480; row++)
+        same = !frame.compare(row * 1920, 1920, map, ((y + dy + row) * 1200 + x + dx) * 3, 1920);
+      if (same)
         return {x + dx, y + dy};
+    }
   return {-1, -1};
 }
 
 // Waits up to five seconds for the window to show the view from (x, y).
 inline bool showsSoon(Game &game, const std::string &map, int x, int y)
 {
-  return until(5, [&] { return shows(game.frame(), map, x, y); });
+  return until(5, [&] { return locate(game.frame(), map, x, y).first >= 0; });
 }

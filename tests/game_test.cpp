@@ -172,9 +172,12 @@ static Start boxed(const std::string &name, const std::string &setup, const std:
   start.box = true;
   return start;
 }
-// A failed start-up step: its message and the shutdown close the log, and the game ends with status 1.
-static Start failed(const std::string &name, std::vector<std::string> env, const std::string &logSoFar,
-                    const std::string &error, const std::string &why = "", const std::string &setup = ":")
+const std::string initError = "Error initializing Allegro | allegro_init(...)\n";
+// A failed start-up step (by default the library's start), said with the reason `why`: its message and the shutdown
+// close the log, and the game ends with status 1.
+static Start failed(const std::string &name, std::vector<std::string> env, const std::string &why,
+                    const std::string &logSoFar = banner, const std::string &error = initError,
+                    const std::string &setup = ":")
 {
   Start start = {name, setup, env, 1, why + error, logSoFar + error + "\n" + shutdownLines};
   start.box = windows; // where the game has no console, a box shows it
@@ -185,17 +188,19 @@ static Start failed(const std::string &name, std::vector<std::string> env, const
 static Start shimmed(const std::string &name, const std::string &call, const std::string &logSoFar,
                      const std::string &error, const std::string &remedy = "")
 {
-  return failed(name, failing(call), logSoFar, error, "Allegro: " + call + " was made to fail\n" + remedy);
+  return failed(name, failing(call), "Allegro: " + call + " was made to fail\n" + remedy, logSoFar, error);
 }
-const std::string initError = "Error initializing Allegro | allegro_init(...)\n";
-const std::string soundError = "Error initializing Allegro sounds | install_sound(...)\n";
+const std::string soundError = "Error initializing Allegro sounds | install_sound(...)\n",
+                  keyboardError = "Error initializing keyboard for allegro | install_keyboard(...)\n\n",
+                  noThread =
+                      "Allegro: not enough memory or processes to start a thread (Resource temporarily unavailable)\n";
 const std::string remedy = std::string("Quarrow: no sound device could be started; to play without sound, put ") +
                            (windows ? "a file allegro.cfg beside quarrow.exe holding the two lines [sound] and "
                                       "digi_card = 0\n"
                                     : "the two lines [sound] and digi_card = 0 into ~/.allegrorc\n");
 static Start refused(const std::string &name, const std::string &setup, const std::string &why)
 {
-  return failed(name, {}, gfxLines, sheetError, "untitled.bmp: " + why + "\n", setup);
+  return failed(name, {}, "untitled.bmp: " + why + "\n", gfxLines, sheetError, setup);
 }
 // A shell command that writes `octal` escapes over the bytes of map.txt from `at` on.
 static std::string overwrite(const std::string &octal, int at = 0)
@@ -338,8 +343,8 @@ const std::vector<Start> sheetRows = {
     on(SANITIZED ? 0 : onLinux, refused("NoMemory", ":", "not enough memory to read it"), failing("new")),
     // Short of memory while naming the six tiles a map uses that the sheet lacks.
     on(SANITIZED ? 0 : onLinux,
-       failed("NoMemoryForTheMap", failing("new:small"), startLog(600).substr(0, startLog(600).size() - 11),
-              "Error allocating memory | new(...)\n", "Quarrow: not enough memory to start\n",
+       failed("NoMemoryForTheMap", failing("new:small"), "Quarrow: not enough memory to start\n",
+              startLog(600).substr(0, startLog(600).size() - 11), "Error allocating memory | new(...)\n",
               overwrite("\\200\\201\\202\\203\\204\\205"))),
 };
 ROWS(Sheet, sheetRows);
@@ -396,39 +401,33 @@ const std::vector<Start> logRows = {
 ROWS(Log, logRows);
 
 const std::vector<Start> failureRows = {
-    failed("NoDisplay", {"-DISPLAY"}, banner, initError,
-           "Allegro: DISPLAY is not set, so there is no X display to open\n"),
-    failed("UnopenedDisplay", {"DISPLAY=:65535"}, banner, initError,
-           "Allegro: the X display :65535 could not be opened\n"),
-    failed("AllegroInit", failing("allegro_init"), banner, initError, opens),
+    failed("NoDisplay", {"-DISPLAY"}, "Allegro: DISPLAY is not set, so there is no X display to open\n"),
+    failed("UnopenedDisplay", {"DISPLAY=:65535"}, "Allegro: the X display :65535 could not be opened\n"),
+    failed("AllegroInit", failing("allegro_init"), opens),
     // Short of processes or memory: for a thread of the game's own, or one of the library's.
-    failed("NoThreads", failing("pthread_create"), banner, initError,
-           "Allegro: not enough memory or processes to start a thread (Resource temporarily unavailable)\n"),
-    failed("NoThreadsForTheLibrary", failing("pthread_create:2"), banner, initError,
-           "Allegro: not enough memory or processes to start a thread (Resource temporarily unavailable)\n"),
+    failed("NoThreads", failing("pthread_create"), noThread),
+    failed("NoThreadsForTheLibrary", failing("pthread_create:2"), noThread),
     // An address space too small for the library (where the sanitizer does not need a large one).
     on(SANITIZED ? 0 : onLinux,
-       failed("ShortOfMemory", {}, banner, initError, "Allegro: not enough memory to start (Cannot allocate memory)\n"),
-       {}, {"prlimit", "--as=26000000", QUARROW_EXE}),
+       failed("ShortOfMemory", {}, "Allegro: not enough memory to start (Cannot allocate memory)\n"), {},
+       {"prlimit", "--as=26000000", QUARROW_EXE}),
     // The display lost at any point of start-up ends the game with its line and status 1, never a signal.
     Start{"DisplayLostInLibraryStart", ":", failing("cut_display:init"), 1, lost, banner},
     shimmed("GraphicsMode", "set_gfx_mode", gfxLines,
             "Error initalizing graphics mode for Allegro | set_gfx_mode(...)\n"),
-    failed("MapImage", failing("create_bitmap:map"), gfxLines, "Error creating map image | create_bitmap(...)\n",
-           "Quarrow: not enough memory for the map image\n"),
-    failed("Pages", failing("create_bitmap:page"), gfxLines, "Error creating video pages | create_bitmap(...)\n",
-           "Quarrow: not enough memory for the pages\n"),
+    failed("MapImage", failing("create_bitmap:map"), "Quarrow: not enough memory for the map image\n", gfxLines,
+           "Error creating map image | create_bitmap(...)\n"),
+    failed("Pages", failing("create_bitmap:page"), "Quarrow: not enough memory for the pages\n", gfxLines,
+           "Error creating video pages | create_bitmap(...)\n"),
     shimmed("Sound", "install_sound", soundLines, soundError, remedy),
     // Under Wine, with no allegro.cfg to pick no driver, the sound start finds no device; the box says what to do.
-    on(onWindows, failed("NoSoundDevice", {}, soundLines, soundError, "Allegro: DIGMID patch set not found\n" + remedy,
+    on(onWindows, failed("NoSoundDevice", {}, "Allegro: DIGMID patch set not found\n" + remedy, soundLines, soundError,
                          "rm allegro.cfg")),
-    shimmed("Keyboard", "install_keyboard", partsLines,
-            "Error initializing keyboard for allegro | install_keyboard(...)\n\n"),
+    shimmed("Keyboard", "install_keyboard", partsLines, keyboardError),
     // Memory that would run out inside the library's start of the input, which would crash it.
     on(SANITIZED ? 0 : onLinux,
-       failed("ShortOfMemoryForTheInput", {}, partsLines,
-              "Error initializing keyboard for allegro | install_keyboard(...)\n\n",
-              "Quarrow: not enough memory to start the keyboard and mouse\n"),
+       failed("ShortOfMemoryForTheInput", {}, "Quarrow: not enough memory to start the keyboard and mouse\n",
+              partsLines, keyboardError),
        {}, {"prlimit", "--as=" + std::to_string(40700 << 10), QUARROW_EXE}),
 };
 ROWS(Failure, failureRows);
