@@ -25,7 +25,8 @@ testing::AssertionResult same(const Picture &got, const Picture &want)
 Picture colours(BITMAP *sheet)
 {
   Picture out = !sheet ? Picture{} : picture(sheet->w, sheet->h, [sheet](long x, long y) {
-    return static_cast<std::uint32_t>(getpixel(sheet, x, y)) & 0xFFFFFF; // 0xRRGGBB in the default shifts
+    const int c = getpixel(sheet, x, y);
+    return static_cast<std::uint32_t>(getr32(c) << 16 | getg32(c) << 8 | getb32(c));
   });
   destroy_bitmap(sheet);
   return out;
