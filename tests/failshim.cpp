@@ -21,21 +21,18 @@ static bool failing(const char *name)
   return fail != nullptr && std::strcmp(fail, name) == 0;
 }
 
-// Fails a call with a reason where the library leaves its own, as its calls that can say why do.
-static int because(const char *name)
-{
-  std::snprintf(allegro_error, ALLEGRO_ERROR_SIZE, "%s was made to fail", name);
-  return -1;
-}
-
 // The function that `name` would be without this library.
 #define REAL(name) reinterpret_cast<decltype(&name)>(dlsym(RTLD_NEXT, #name))
 
-// A library call that fails so, when QUARROW_FAIL names it.
+// A library call that fails when QUARROW_FAIL names it, with a reason where the library leaves its own, as its
+// calls that can say why do.
 #define FAILING(name, params, args)                                                                                    \
   int name params                                                                                                      \
   {                                                                                                                    \
-    return failing(#name) ? because(#name) : REAL(name) args;                                                          \
+    if (!failing(#name))                                                                                               \
+      return REAL(name) args;                                                                                          \
+    std::snprintf(allegro_error, ALLEGRO_ERROR_SIZE, "%s was made to fail", #name);                                    \
+    return -1;                                                                                                         \
   }
 
 extern "C" {

@@ -86,7 +86,6 @@ struct Game : Process {
     });
     return window;
   }
-  std::string frame() { return grab(ready()); }
   // The message box the game shows (its xmessage child's window on Linux, titled as the game when the launcher shows
   // it; under Wine a window of its own titled as the game and not as wide), once it shows within a minute; 0 if it
   // does not.
@@ -202,5 +201,5 @@ inline std::pair<int, int> locate(const std::string &frame, const std::string &m
 // Waits up to five seconds for the window to show the view from (x, y).
 inline bool showsSoon(Game &game, const std::string &map, int x, int y)
 {
-  return until(5, [&] { return locate(game.frame(), map, x, y).first >= 0; });
+  return until(5, [&] { return locate(grab(game.ready()), map, x, y).first >= 0; });
 }

@@ -21,12 +21,12 @@ TEST(Game, ScrollsThreePixelsATickWithinTheMapAndLogsEveryStage)
   // A second of Right and Down moves 180 pixels each way, in steps of 3 (the two presses may be a few ticks apart,
   // more of them under Wine).
   game.keys("keydown Right+Down sleep 1 keyup Right+Down sleep 0.2");
-  const auto [x, y] = locate(game.frame(), map, 180, 180, windows ? 60 : 45);
+  const auto [x, y] = locate(grab(game.ready()), map, 180, 180, windows ? 60 : 45);
   EXPECT_TRUE(x > 0 && x % 3 == 0 && y % 3 == 0 && std::abs(x - y) <= 15) << x << ", " << y;
   // Away from the edges, opposite keys held for a second cancel out: the view moves by far less than the
   // 180 pixels one of them moves it alone (on a busy machine a few ticks may fall between two presses).
   game.keys("keydown Left+Right+Up+Down sleep 1 keyup Left+Right+Up+Down sleep 0.2");
-  const auto [stillX, stillY] = locate(game.frame(), map, x, y, 30);
+  const auto [stillX, stillY] = locate(grab(game.ready()), map, x, y, 30);
   EXPECT_TRUE(stillX >= 0 && stillY >= 0) << x << ", " << y;
   EXPECT_EQ(game.quit(), 0);
   // The sheet is read whole on Windows too, past the 0x1A byte that ends a text-mode read (its byte 7,307).
@@ -354,8 +354,9 @@ ROWS(Sheet, sheetRows);
 static Start unlogged(const std::string &name, const std::string &setup, const std::string &why,
                       std::optional<std::string> log)
 {
-  Start start = ran(name, setup, 600, "Cannot create gamelog.txt (" + why + "); logging to standard error\n");
-  start.said += *start.log;
+  Start start =
+      ran(name, setup, 600,
+          "Cannot create gamelog.txt (" + why + "); logging to standard error\n" + startLog(600) + shutdownLines);
   start.log = log;
   return start;
 }
