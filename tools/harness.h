@@ -104,7 +104,11 @@ inline std::string slurp(const fs::path &path)
   if (!fs::is_regular_file(path, error))
     return "";
   std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
+  try { // a process's file under /proc fails its read (ESRCH), which the library throws, once the process has gone
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  } catch (const std::ios_base::failure &) {
+    return "";
+  }
 }
 
 // A scratch file of the caller's own holding `bytes`, removed when it goes.
