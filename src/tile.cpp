@@ -29,16 +29,22 @@ void timer_i()
   timer++;
 }
 
+// Reports a failed start-up step whose reason the game tells itself: `why`
+// on standard error, then the error line `message` in the log.
+[[noreturn]] static void startFailed(const char *message, const char *why)
+{
+  tellPlayer("Quarrow: %s\n", why);
+  recordError("%s", message);
+}
+
 void initGraphics()
 {
   tiles = loadSheet("untitled.bmp");
   if (tiles == nullptr)
     recordError("Error loading tile sheet untitled.bmp | load_bitmap(...)\n");
   mapbitmap = create_bitmap(mapPixels, mapPixels);
-  if (mapbitmap == nullptr) {
-    tellPlayer("Quarrow: not enough memory for the map image\n");
-    recordError("Error creating map image | create_bitmap(...)\n");
-  }
+  if (mapbitmap == nullptr)
+    startFailed("Error creating map image | create_bitmap(...)\n", "not enough memory for the map image");
 }
 
 // Makes the two pages. A window usually cannot have two video pages, so both
@@ -54,10 +60,8 @@ static void createPages()
       destroy_bitmap(page2);
     page1 = create_bitmap(SCREEN_W, SCREEN_H);
     page2 = create_bitmap(SCREEN_W, SCREEN_H);
-    if (page1 == nullptr || page2 == nullptr) {
-      tellPlayer("Quarrow: not enough memory for the pages\n");
-      recordError("Error creating video pages | create_bitmap(...)\n");
-    }
+    if (page1 == nullptr || page2 == nullptr)
+      startFailed("Error creating video pages | create_bitmap(...)\n", "not enough memory for the pages");
   }
   activepage = page2;
 }
@@ -80,7 +84,7 @@ void clearScreen()
   if (!why.empty())
     tellPlayer("Allegro: %s\n", why.c_str());
   if (remedy != nullptr)
-    tellPlayer("Quarrow: %s\n", remedy);
+    startFailed(message, remedy);
   recordError("%s", message);
 }
 
@@ -127,13 +131,12 @@ try {
   writeToLog("Installing game componets...\n");
   // Memory that runs out inside the library's start of the keyboard and mouse crashes it: this much to spare
   // first (on a 64-bit Linux the most it was seen to need is under 300 KiB).
-  if (!memoryToSpare(512 << 10)) {
-    tellPlayer("Quarrow: not enough memory to start the keyboard and mouse\n");
-    recordError("Error initializing keyboard for allegro | install_keyboard(...)\n\n");
-  }
+  const char *const keyboardError = "Error initializing keyboard for allegro | install_keyboard(...)\n\n";
+  if (!memoryToSpare(512 << 10))
+    startFailed(keyboardError, "not enough memory to start the keyboard and mouse");
   allegro_error[0] = '\0';
   if (install_keyboard() != 0)
-    libraryFailed("Error initializing keyboard for allegro | install_keyboard(...)\n\n");
+    libraryFailed(keyboardError);
   install_mouse();
   install_int_ex(timer_i, BPS_TO_TIMER(tickRate));
 
@@ -149,8 +152,7 @@ try {
   // What little the game allocates besides the sheet can fail too on a machine short of memory.
   if (logfile == nullptr)
     logfile = stderr;
-  tellPlayer("Quarrow: not enough memory to start\n");
-  recordError("Error allocating memory | new(...)\n");
+  startFailed("Error allocating memory | new(...)\n", "not enough memory to start");
 }
 
 void endGame()
