@@ -10,28 +10,32 @@
 
 #include "bmp.h"
 
+// A command line, or changes to an environment ("NAME=value" sets, "-NAME" unsets).
+using Args = std::vector<std::string>;
+
 // Whether the game under test is the Windows build, run under Wine.
 constexpr bool windows = QUARROW_WINDOWS;
 
 // Wine quiet, its optional installers (.NET, HTML) never offered, and its prefix, kept in the Windows build folder.
 inline const std::string winePrefix = WINDOWS_DIR "/wine-prefix";
-// Wine traces the text of each message box into the output, where boxText reads it.
-inline const std::vector<std::string> wineEnv = {"WINEPREFIX=" + winePrefix, "WINEDEBUG=-all,trace+msgbox",
-                                                 "WINEDLLOVERRIDES=mscoree,mshtml=", "WINESERVER=" WINESERVER};
+// The start of a command run under Wine with these settings. Wine traces the text of each message box into the
+// output, where boxText reads it.
+inline const Args wineEnv = {"env", "WINEPREFIX=" + winePrefix, "WINEDEBUG=-all,trace+msgbox",
+                             "WINEDLLOVERRIDES=mscoree,mshtml=", "WINESERVER=" WINESERVER};
 
 // A command run under Wine, with the tests' settings.
-inline std::vector<std::string> underWine(std::vector<std::string> argv)
+inline Args underWine(Args argv)
 {
   argv.insert(argv.begin(), wineEnv.begin(), wineEnv.end());
-  argv.insert(argv.begin(), "env");
   return argv;
 }
-// The game's command line on its system, `argv` instead where given.
-inline std::vector<std::string> gameArgv(const std::vector<std::string> &argv)
+// The game's command line on its system.
+inline const Args gameCommand = windows ? underWine({"wine", "./quarrow.exe"}) : Args{QUARROW_EXE};
+
+// `program` (the game by default) started by a shell once that has run `shell`, so that it takes what the shell set.
+inline Args after(const std::string &shell, const std::string &program = QUARROW_EXE)
 {
-  if (!argv.empty())
-    return argv;
-  return windows ? underWine({"wine", "./quarrow.exe"}) : std::vector<std::string>{QUARROW_EXE};
+  return {"sh", "-c", shell + " exec \"$0\"", program};
 }
 
 struct Game : Process {
@@ -41,16 +45,15 @@ struct Game : Process {
   // The game in a new directory holding the shipped data files, once the shell command `setup` has run there, with
   // `env` changed, as `argv` (the game itself if empty). Under Wine it gets an allegro.cfg that picks no sound driver
   // (the test machine has none).
-  explicit Game(const std::string &setup = ":", const std::vector<std::string> &env = {},
-                const std::vector<std::string> &argv = {})
-      : Process(gameArgv(argv), env,
+  explicit Game(const std::string &setup = ":", const Args &env = {}, const Args &argv = {})
+      : Process(argv.empty() ? gameCommand : argv, env,
                 (windows ? "cp '" QUARROW_EXE "' . && printf '[sound]\\ndigi_card = 0\\n' >allegro.cfg && " : "") +
                     setup)
   {
     EXPECT_EQ(prepared, 0) << setup;
   }
   // A second game in the directory of `first`, writing its output to `output`.
-  Game(const Game &first, const std::string &output) : Process(first, output, gameArgv({}), {}) {}
+  Game(const Game &first, const std::string &output) : Process(first, output, gameCommand, {}) {}
   std::string read(const std::string &file) const { return slurp(folder / file); }
   // The program of its message box on Linux (xmessage, a child of its own), or 0.
   pid_t boxProgram() const

@@ -42,8 +42,7 @@ TEST(StalledDisplay, YieldsToARequestToStop)
     SCOPED_TRACE(sigabbrev_np(request) + std::string(ignored ? " ignored" : ""));
     Xvfb display;
     kill(display.server(), SIGSTOP);
-    Game game(":", {"DISPLAY=" + display.name},
-              {"sh", "-c", std::string(ignored ? "trap '' INT;" : "") + " exec \"$0\"", QUARROW_EXE});
+    Game game(":", {"DISPLAY=" + display.name}, after(ignored ? "trap '' INT;" : ""));
     ASSERT_TRUE(until(30, [&] { return game.read("gamelog.txt") == banner; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the library waits for the server's answer
     kill(game.pid, request);
