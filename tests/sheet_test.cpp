@@ -1,12 +1,13 @@
-// Unit tests of the tile-sheet check, without a display: BMP files built byte by byte, each rule exactly at
-// its bound (accepted, and decoded by the library's reader to the colours ImageMagick decodes from the same
-// bytes) and one step past it (refused, with its reason).
+// Unit tests without a display. The tile-sheet check's: BMP files built byte by byte, each rule exactly at its
+// bound (accepted, and decoded by the library's reader to the colours ImageMagick decodes from the same bytes) and
+// one step past it (refused, with its reason). And, at the end, the address-space probe's.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
 #include "bmp.h"
 #include "harness.h"
+#include "platform.h"
 #include "sheet.h"
 
 namespace {
@@ -252,6 +253,26 @@ TEST(SheetCheck, FileBytes)
   EXPECT_EQ(loadSheet(sheet.path.c_str()), nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             sheet.path + ": it is 67,108,865 bytes; a tile sheet may be at most 67,108,864\n");
+}
+
+// memoryToSpare asks for address space to the page: a process allowed just 512 KiB more than it has mapped has them
+// to spare, and not a page more. Each is asked in a child of its own, whose limit goes with it.
+TEST(Platform, MemoryToSpareAtItsBound)
+{
+  const std::size_t bytes = 512 << 10, page = sysconf(_SC_PAGESIZE);
+  for (const std::size_t asked : {bytes, bytes + page}) {
+    const pid_t child = fork();
+    if (child == 0) { // nothing is mapped from reading the mapped size to the probe
+      char pages[64] = "";
+      const int statm = open("/proc/self/statm", O_RDONLY);
+      const bool read = ::read(statm, pages, sizeof pages - 1) > 0;
+      rlimit limit;
+      getrlimit(RLIMIT_AS, &limit);
+      limit.rlim_cur = std::strtoul(pages, nullptr, 10) * page + bytes;
+      _exit(read && close(statm) == 0 && setrlimit(RLIMIT_AS, &limit) == 0 ? memoryToSpare(asked) : 2);
+    }
+    EXPECT_EQ(finish(child, 10), asked == bytes ? 1 : 0) << asked << " bytes asked";
+  }
 }
 
 } // namespace
