@@ -1,60 +1,36 @@
-# The Debian package, laid out as Debian lays out games: the launcher in /usr/games, the game itself
-# out of the PATH in /usr/lib/games/quarrow, its data in /usr/share/games/quarrow.
-set(pkg ${PROJECT_SOURCE_DIR}/packaging)
-set(out ${PROJECT_BINARY_DIR}/packaging)
-find_program(GZIP gzip REQUIRED)
+# What only the Debian package carries besides the install rules: the copyright file in Debian's format, the
+# change history as a Debian changelog, and the package's own fields.
 
-# The changelog's newest entry must be for the version packaged.
-file(STRINGS ${pkg}/changelog newest LIMIT_COUNT 1)
-if(NOT newest MATCHES "^quarrow \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "packaging/changelog: the newest entry is not for version ${PROJECT_VERSION}")
-endif()
-# So must the software centres' entry's newest release, which comes first.
-set(metainfo ${pkg}/invalid.quarrow.quarrow.metainfo.xml)
-file(STRINGS ${metainfo} newest REGEX "<release " LIMIT_COUNT 1)
-if(NOT newest MATCHES "<release version=\"${PROJECT_VERSION}\" ")
-  message(FATAL_ERROR "${metainfo}: the newest release is not version ${PROJECT_VERSION}")
-endif()
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quarrow Dev <dev@quarrow.invalid>")
 
-# gzip -n stores no name or time, so the same sources make the same package.
-configure_file(${pkg}/quarrow.6.in ${out}/quarrow.6 @ONLY)
-configure_file(${pkg}/changelog ${out}/changelog COPYONLY)
-add_custom_command(OUTPUT ${out}/quarrow.6.gz ${out}/changelog.gz
-  COMMAND ${GZIP} -9nkf ${out}/quarrow.6 ${out}/changelog
-  DEPENDS ${out}/quarrow.6 ${out}/changelog VERBATIM)
-# The players' text, as the package's README; compressed, as Debian compresses documents of more than 4 KiB.
-configure_file(${PROJECT_SOURCE_DIR}/docs/linux-players.md ${out}/README.md COPYONLY)
-add_custom_command(OUTPUT ${out}/README.md.gz COMMAND ${GZIP} -9nkf ${out}/README.md DEPENDS ${out}/README.md VERBATIM)
-add_custom_target(players_text ALL DEPENDS ${out}/README.md.gz)
-
-# The menu's icons, in the sizes desktops look for.
-set(icons)
-foreach(size 16 32 48 64 128 256)
-  set(dir ${out}/icons/${size}x${size})
-  quarrow_icon(${dir}/quarrow.png -resize ${size}x${size})
-  list(APPEND icons ${dir}/quarrow.png)
-  install(FILES ${dir}/quarrow.png DESTINATION share/icons/hicolor/${size}x${size}/apps)
+# Each entry of CHANGES.txt ("0.1 (2026-12-07)" and its lines) becomes an entry of Debian's changelog, dated at noon.
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGES.txt lines)
+set(changelog "")
+set(date "")
+foreach(line IN LISTS lines ITEMS "")
+  if(line MATCHES "^([0-9.]+) \\(([0-9-]+)\\)$")
+    set(version ${CMAKE_MATCH_1})
+    execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} 12:00" OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE
+      COMMAND_ERROR_IS_FATAL ANY)
+    string(APPEND changelog "quarrow (${version}) unstable; urgency=medium\n\n")
+  elseif(date AND line MATCHES "^  ")
+    string(APPEND changelog "${line}\n")
+  elseif(date)
+    string(APPEND changelog "\n -- ${CPACK_DEBIAN_PACKAGE_MAINTAINER}  ${date}\n\n")
+    set(date "")
+  endif()
 endforeach()
-add_custom_target(package_files ALL DEPENDS ${icons} ${out}/quarrow.6.gz ${out}/changelog.gz)
-
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-install(TARGETS quarrow RUNTIME DESTINATION lib/games/quarrow)
-install(PROGRAMS ${pkg}/quarrow.sh DESTINATION games RENAME quarrow)
-install(FILES ${PROJECT_SOURCE_DIR}/data/map.txt ${PROJECT_SOURCE_DIR}/data/untitled.bmp
-  DESTINATION share/games/quarrow)
-install(FILES ${pkg}/quarrow.desktop DESTINATION share/applications)
-install(FILES ${metainfo} DESTINATION share/metainfo)
-install(FILES ${out}/README.md.gz DESTINATION share/doc/quarrow)
-install(FILES ${out}/quarrow.6.gz DESTINATION share/man/man6)
-install(FILES ${pkg}/copyright ${out}/changelog.gz DESTINATION share/doc/quarrow)
+string(STRIP "${changelog}" changelog)
+file(WRITE ${out}/changelog "${changelog}\n")
+add_custom_command(OUTPUT ${out}/changelog.gz COMMAND ${GZIP} -9nkf ${out}/changelog DEPENDS ${out}/changelog VERBATIM)
+add_custom_target(deb_files ALL DEPENDS ${out}/changelog.gz)
+install(FILES ${pkg}/copyright ${out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quarrow Dev <dev@quarrow.invalid>")
 # Depends is read from the libraries the game links, with dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # xmessage shows the game's "Map failed to load!" box and the launcher's box for a failed start. Without it both

@@ -21,11 +21,10 @@ die() {
   exit 1
 }
 
-# The game and its data lie beside this script's folder, wherever the package was unpacked.
+# The game and its data lie where they were installed from this script's folder, wherever the tree was unpacked.
 self=$(readlink -f -- "$0") || die "cannot tell where the launcher $0 lies"
-usr=${self%/*/*}
-game=$usr/lib/games/quarrow/quarrow
-shipped=$usr/share/games/quarrow
+game=${self%/*}/@QUARROW_GAME_FROM_BIN@
+shipped=${self%/*}/@QUARROW_SHIPPED_FROM_BIN@
 [ -x "$game" ] || die "the game is missing: $game"
 
 # A relative XDG_DATA_HOME is ignored, as the XDG base directory rules say.

@@ -39,3 +39,17 @@ start_xvfb() {
   read -r -t 20 -u "$fd" display || { echo "Xvfb did not start" >&2; exit 1; }
   export DISPLAY=":$display"
 }
+
+# The version the build in folder $1 was configured with, as CMakeLists.txt states it.
+version_of() { sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt"; }
+
+# The time stamp that builds record in what they make, unless the caller set one: the last commit's date, or in a
+# tree without git (an unpacked source release) the newest entry's date in CHANGES.txt. The same sources then make the
+# same files.
+set_source_date_epoch() {
+  if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    { [ -e .git ] && SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null); } ||
+      SOURCE_DATE_EPOCH=$(date -u -d "$(sed -n 's/^[0-9.]* (\([0-9-]*\))$/\1/p' CHANGES.txt | head -n 1) 12:00" +%s)
+  fi
+  export SOURCE_DATE_EPOCH
+}
