@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Sets up and runs Quarrow. With no display it runs the game on a virtual one, saves a screenshot (of
+# Sets up and runs Quarrow in play/, a folder of the player's own that gets the shipped map and tile sheet from
+# data/ where it lacks them. With no display it runs the game on a virtual one, saves a screenshot (of
 # the first message box the game puts up, if any, else of the game), dismisses any message box with
 # Return, ends the game with Escape and says what happened and where the screenshot and the log are.
 # Every wait has a limit.
 set -euo pipefail
 cd "$(dirname "$0")"
 . tools/common.sh
+# One run.sh at a time sets up, builds and fills play/; the games then run side by side.
+mkdir -p build
+exec {lock}>build/.run.lock
+flock -w 1200 "$lock" || { echo "Another ./run.sh kept building for 20 minutes; try again." >&2; exit 1; }
 install_packages "${GAME_PACKAGES[@]}"
 cmake --preset game >/dev/null
 cmake --build --preset game
-cd data
+mkdir -p play
+for file in map.txt untitled.bmp; do
+  [ -e "play/$file" ] || [ -L "play/$file" ] || { cp "data/$file" "play/.$file" && mv "play/.$file" "play/$file"; }
+done
+exec {lock}>&-
+cd play
 if [ -n "${DISPLAY:-}" ] && timeout 10 xdpyinfo >/dev/null 2>&1; then
   exec ../build/quarrow
 fi
@@ -80,11 +90,11 @@ wait "$game" || status=$?
 log=$(logged)
 other=""
 if grep -qs "another game is writing it" "$output"; then
-  other="Another Quarrow running in data/ is writing data/gamelog.txt; this run left it and its log alone and logged to its standard error instead."
+  other="Another Quarrow running in play/ is writing play/gamelog.txt; this run left it and its log alone and logged to its standard error instead."
 fi
 if [ -n "$stopped" ] || [ "$status" -ne 0 ]; then
   cat "$output"
-  echo "${stopped:-Quarrow ended with status $status.} ${other:-Its log is data/gamelog.txt.}"
+  echo "${stopped:-Quarrow ended with status $status.} ${other:-Its log is play/gamelog.txt.}"
   [ -n "$stopped" ] && exit 1
   exit "$status"
 fi
@@ -98,9 +108,9 @@ elif [ "$boxes" -gt 0 ]; then
   echo "The game put up $boxes message box(es), each dismissed with Return."
 fi
 if [ "$boxes" -gt 0 ]; then
-  echo "Screenshot: data/screenshot.png (the screen with the first message box)"
+  echo "Screenshot: play/screenshot.png (the screen with the first message box)"
 else
-  echo "Screenshot: data/screenshot.png"
+  echo "Screenshot: play/screenshot.png"
 fi
-[ -z "$other" ] && echo "Log:        data/gamelog.txt"
+[ -z "$other" ] && echo "Log:        play/gamelog.txt"
 exit 0

@@ -356,19 +356,19 @@ static Start unlogged(const std::string &name, const std::string &setup, const s
   return start;
 }
 
-// Beside a game in its data folder, run.sh (built afresh from a copy of the sources) says that game writes the
+// Beside a game in its play folder, run.sh (built afresh from a copy of the sources) says that game writes the
 // log, and leaves it and its log alone.
 static Start runCommandBeside()
 {
   Start start = ran("RunCommandBeside",
-                    "mkdir -p run/data && cp map.txt untitled.bmp run/data && cd " DATA_DIR
-                    "/.. && cp -r run.sh tools CMakeLists.txt CMakePresets.json cmake src \"$OLDPWD/run\"",
+                    "mkdir -p run/play && cp map.txt untitled.bmp run/play && cd " DATA_DIR "/.. && cp -r run.sh "
+                    "tools CMakeLists.txt CMakePresets.json CHANGES.txt LICENSE cmake src data docs packaging \"$OLDPWD/run\"",
                     600);
-  start.argv = after("cd run/data &&");
-  start.folder = "run/data";
+  start.argv = after("cd run/play &&");
+  start.folder = "run/play";
   start.then = [](Game &game) {
     const std::string said = run({"nice", "-n", "19", "env", "-u", "DISPLAY", (game.dir / "run/run.sh").string()}, 240);
-    EXPECT_NE(said.find("ended normally.\nAnother Quarrow running in data/ is writing data/gamelog.txt; this run "
+    EXPECT_NE(said.find("ended normally.\nAnother Quarrow running in play/ is writing play/gamelog.txt; this run "
                         "left it and its log alone"),
               std::string::npos)
         << said;
