@@ -1,9 +1,21 @@
-# The plain install, as a distribution's tooling makes it, in two layouts: GNUInstallDirs' defaults under /usr/local
-# and Debian's games layout under /usr, each into a DESTDIR tree of its own. Every file a player needs must be there
-# and nothing else; the menu entry and man page must name the chosen folders; and the installed launcher, run from
-# the tree, must start the game (with no display, which the game itself then reports).
-# Run as cmake -DSOURCE=<tree> -DWORK=<scratch folder> -P install.cmake.
+# The source release as a distribution's tooling builds it, with no network and no git: it builds and passes the
+# unit tests, then installs in two layouts, GNUInstallDirs' defaults under /usr/local and Debian's games layout
+# under /usr, each into a DESTDIR tree of its own. Every file a player needs must be there and nothing else; the
+# menu entry and man page must name the chosen folders; and the installed launcher, run from the tree, must start
+# the game (with no display, which the game itself then reports).
+# Run as cmake -DSOURCE=<unpacked release> -DWORK=<scratch folder> -P install.cmake.
 file(REMOVE_RECURSE ${WORK})
+if(EXISTS ${SOURCE}/.git)
+  message(FATAL_ERROR "${SOURCE} is a git checkout, not an unpacked release")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/build -DBUILD_TESTING=ON OUTPUT_QUIET
+  COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build --target sheet_tests OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${WORK}/build -L unit --no-tests=error OUTPUT_VARIABLE said
+  RESULT_VARIABLE failed)
+if(failed)
+  message(SEND_ERROR "The unit tests failed in the release:\n${said}")
+endif()
 set(icons "")
 foreach(size 16 32 48 64 128 256)
   list(APPEND icons share/icons/hicolor/${size}x${size}/apps/quarrow.png)
