@@ -22,7 +22,8 @@ foreach(line IN LISTS lines ITEMS "")
 endforeach()
 string(STRIP "${changelog}" changelog)
 file(WRITE ${out}/changelog "${changelog}\n")
-add_custom_command(OUTPUT ${out}/changelog.gz COMMAND ${GZIP} -9nkf ${out}/changelog DEPENDS ${out}/changelog VERBATIM)
+add_custom_command(OUTPUT ${out}/changelog.gz COMMAND ${GZIP} -9nkf ${out}/changelog
+  COMMAND ${CMAKE_COMMAND} -E touch ${out}/changelog.gz DEPENDS ${out}/changelog VERBATIM)
 add_custom_target(deb_files ALL DEPENDS ${out}/changelog.gz)
 install(FILES ${pkg}/copyright ${out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
