@@ -267,9 +267,11 @@ void loadMap()
   std::string why;
   mapfile = openMapFile("map.txt", logfile, why);
   if (mapfile == nullptr) {
-    // The box says only that it failed; a player who started the game from a terminal also reads why.
     tellPlayer("map.txt: %s\n", why.c_str());
-    showMessage([] { allegro_message("Map failed to load!"); });
+    // The box says why too, for a player who started the game from a menu and sees no terminal.
+    static std::string box;
+    box = "Map failed to load!\nmap.txt: " + why;
+    showMessage([] { allegro_message("%s", box.c_str()); });
     return;
   }
   writeToLog("Getting first character...\n");

@@ -99,7 +99,8 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
       EXPECT_TRUE(
           alike(game.read("gamelog.txt"), asWritten(failure ? *start.log : partsLines + "Opening Map File...\n")));
     }
-    expectSaid(failure ? start.said : "Map failed to load!\n", game.boxText(), game);
+    expectSaid(failure ? start.said : "Map failed to load!\n" + start.said.substr(0, start.said.find('\n') + 1),
+               game.boxText(), game);
     if (!start.then) {
       game.keys("keydown Return sleep 0.2 keyup Return", box);
     } else {
@@ -291,7 +292,8 @@ const std::vector<Start> mapRows = {
        boxed("XmessageInTheFolder", "rm map.txt && printf '#!/bin/sh\\nexit 101\\n' >xmessage && chmod +x xmessage",
              missing),
        {std::string("PATH=:.:") + std::getenv("PATH")}),
-    on(onLinux, ran("NoXmessage", "rm map.txt", -1, "map.txt: " + missing + "\nMap failed to load!\n"), {noXmessage}),
+    on(onLinux, ran("NoXmessage", "rm map.txt", -1, "map.txt: " + missing + "\nMap failed to load!\nmap.txt: " + missing + "\n"),
+       {noXmessage}),
     // A second game in a folder whose log a running game holds (as a double click starts one) logs to standard
     // error, and the first game's log stays whole. The first is then killed: under Wine its window does not
     // take the keys back from a second game's that has gone.
