@@ -7,7 +7,9 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 #include "tile.h"
@@ -88,7 +90,11 @@ void recordError(const char *format, ...)
   tell(logfile != stderr ? stderr : nullptr, format, args);
   va_end(args);
   endGame();
-  showFailure(told);
+  try {
+    showFailure(boxText(told).c_str());
+  } catch (const std::bad_alloc &) { // memory may be what ran short
+    showFailure(told);
+  }
   std::exit(EXIT_FAILURE);
 }
 
@@ -110,4 +116,43 @@ std::string grouped(long long n)
   for (int at = static_cast<int>(text.size()) - 3; at > (n < 0); at -= 3)
     text.insert(static_cast<std::size_t>(at), ",");
   return text;
+}
+
+// The byte at which `line` holds more than `columns` characters (UTF-8: a
+// continuation byte is part of the character before it), or its size.
+static std::size_t pastColumns(const std::string &line, std::size_t columns)
+{
+  for (std::size_t at = 0, seen = 0; at < line.size(); at++)
+    if ((line[at] & 0xC0) != 0x80 && seen++ == columns)
+      return at;
+  return line.size();
+}
+
+std::string boxText(const std::string &text)
+{
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string rest = text.substr(at, end - at);
+    at = end + 1;
+    for (bool first = true; first || !rest.empty(); first = false) {
+      // Broken at the last space that lets the line fit; a word that fits no line where it must.
+      std::size_t cut = pastColumns(rest, boxColumns);
+      if (cut < rest.size() && rest[cut] != ' ')
+        if (const std::size_t space = rest.rfind(' ', cut); space != std::string::npos && space > 0)
+          cut = space;
+      lines.push_back(rest.substr(0, cut));
+      lines.back().erase(lines.back().find_last_not_of(' ') + 1);
+      rest.erase(0, std::min(rest.find_first_not_of(' ', cut), rest.size()));
+    }
+  }
+  if (lines.size() > boxLines) {
+    const std::size_t left = lines.size() - boxLines + 1;
+    lines.erase(lines.begin() + 1, lines.begin() + 1 + left);
+    lines.insert(lines.begin() + 1, "(" + grouped(left) + " lines left out)");
+  }
+  std::string box;
+  for (std::size_t i = 0; i < lines.size(); i++)
+    box += (i > 0 ? "\n" : "") + lines[i];
+  return box;
 }

@@ -1,6 +1,7 @@
 // The game log: a plain text file that every start-up and shutdown stage writes to.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Creates (or empties) the log file; if it cannot be created, the log goes to standard error.
@@ -19,3 +20,13 @@ bool logWhole();
 void closeLog();
 // A number with its thousands grouped, as a player reads it: "4,096".
 std::string grouped(long long n);
+// The most characters a line of a message box has, so that a box 640 pixels
+// wide shows each whole, and the most lines it has, so that it fits a screen.
+constexpr std::size_t boxColumns = 76;
+constexpr std::size_t boxLines = 24;
+// `text` as a message box shows it: each line broken at spaces into lines of
+// at most boxColumns characters (a longer word where it must be), at most
+// boxLines of them. A longer text keeps its first line, which says what the
+// box is about, and its last ones, where the reason stands, with a line
+// between them saying how many were left out.
+std::string boxText(const std::string &text);

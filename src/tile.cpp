@@ -270,7 +270,7 @@ void loadMap()
     tellPlayer("map.txt: %s\n", why.c_str());
     // The box says why too, for a player who started the game from a menu and sees no terminal.
     static std::string box;
-    box = "Map failed to load!\nmap.txt: " + why;
+    box = boxText("Map failed to load!\nmap.txt: " + why);
     showMessage([] { allegro_message("%s", box.c_str()); });
     return;
   }

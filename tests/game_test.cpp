@@ -60,12 +60,18 @@ class Starts : public testing::TestWithParam<Start> {};
 const std::regex noise(std::string("^[0-9a-f]{4}:(fixme|err|warn|trace):|^Warning: Missing charsets|^X connection to") +
                        (windows ? "|^ALSA lib " : ""));
 
+// The game's directory as the game names it: as a path here, or under Wine on its drive Z:.
+static std::regex folderOf(const Game &game)
+{
+  return std::regex("(Z:)?" + std::regex_replace(game.dir.string(), std::regex("/"), "[/\\\\]"));
+}
+
 // The lines of the game's own in `text` (Windows' text files end them in CR LF), sorted, with the game's directory
 // as "~" and each X display as ":N".
 static Args ownLines(const std::string &text, const Game &game)
 {
-  std::istringstream in(std::regex_replace(std::regex_replace(text, std::regex(game.dir.string()), "~"),
-                                           std::regex("display :[0-9]+"), "display :N"));
+  std::istringstream in(
+      std::regex_replace(std::regex_replace(text, folderOf(game), "~"), std::regex("display :[0-9]+"), "display :N"));
   Args lines;
   for (std::string line; std::getline(in, line);)
     if (!std::regex_search(line, noise))
@@ -80,6 +86,31 @@ static void expectSaid(const std::string &said, const std::string &output, const
 {
   EXPECT_EQ(ownLines(output, game), ownLines(early ? said.substr(0, said.find("Quitting game...")) : said, game))
       << output;
+}
+
+// Whether a message box shows the lines `said` in lines that a box 640 pixels wide shows whole, at most 76
+// characters each and 24 in all, its first line first; all of them, or where they are more, the first and, after a
+// line saying how many were left out, the last ones.
+static void expectBox(const std::string &said, const std::string &box, const Game &game)
+{
+  std::istringstream in(box);
+  int lines = 0;
+  for (std::string line; std::getline(in, line); lines++)
+    EXPECT_LE(std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }), 76) << box;
+  EXPECT_LE(lines, 24) << box;
+  EXPECT_EQ(said.rfind(std::regex_replace(box.substr(0, box.find('\n')), folderOf(game), "~"), 0), 0u) << box;
+  // The rest compared without the spaces and line ends where lines were broken.
+  const auto bare = [&game](const std::string &text) {
+    return std::regex_replace(std::regex_replace(text, std::regex("\\s"), ""), folderOf(game), "~");
+  };
+  const std::string want = bare(said), got = bare(box);
+  std::smatch cut;
+  if (std::regex_search(got, cut, std::regex("^(.*?)\\([0-9,]+linesleftout\\)")))
+    EXPECT_TRUE(want.rfind(cut[1], 0) == 0 && want.size() > got.size() &&
+                want.compare(want.size() - cut.suffix().length(), std::string::npos, cut.suffix()) == 0)
+        << box;
+  else
+    EXPECT_EQ(got, want);
 }
 
 TEST_P(Starts, GiveTheirStatusLogOutputAndView)
@@ -99,8 +130,8 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
       EXPECT_TRUE(
           alike(game.read("gamelog.txt"), asWritten(failure ? *start.log : partsLines + "Opening Map File...\n")));
     }
-    expectSaid(failure ? start.said : "Map failed to load!\n" + start.said.substr(0, start.said.find('\n') + 1),
-               game.boxText(), game);
+    expectBox(failure ? start.said : "Map failed to load!\n" + start.said.substr(0, start.said.find('\n') + 1),
+              game.boxText(), game);
     if (!start.then) {
       game.keys("keydown Return sleep 0.2 keyup Return", box);
     } else {

@@ -1,12 +1,13 @@
 // Unit tests without a display. The tile-sheet check's: BMP files built byte by byte, each rule exactly at its
 // bound (accepted, and decoded by the library's reader to the colours ImageMagick decodes from the same bytes) and
-// one step past it (refused, with its reason). And, at the end, the address-space probe's.
+// one step past it (refused, with its reason). And, at the end, the address-space probe's and the message box's.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
 #include "bmp.h"
 #include "harness.h"
+#include "log.h"
 #include "platform.h"
 #include "sheet.h"
 
@@ -273,6 +274,21 @@ TEST(Platform, MemoryToSpareAtItsBound)
     }
     EXPECT_EQ(finish(child, 10), asked == bytes ? 1 : 0) << asked << " bytes asked";
   }
+}
+
+// A box's line of 76 characters (not bytes) is kept, one of 77 broken at its last space, a longer word where it
+// must be; 24 lines are kept, of 25 the first and the last 22, with a line saying that two were left out.
+TEST(Box, BreaksAndCutsAtItsBounds)
+{
+  const std::string line = std::string(69, 'a') + "\xc3\xa9 bcdef", word(76, 'w');
+  EXPECT_EQ(boxText(line + "\n"), line);
+  EXPECT_EQ(boxText(line + "g"), line.substr(0, 71) + "\nbcdefg");
+  EXPECT_EQ(boxText(word + "xy z"), word + "\nxy z");
+  std::string lines = "1";
+  for (int i = 2; i <= 24; i++)
+    lines += "\n" + std::to_string(i);
+  EXPECT_EQ(boxText(lines), lines);
+  EXPECT_EQ(boxText(lines + "\n25"), "1\n(2 lines left out)" + lines.substr(lines.find("\n4")) + "\n25");
 }
 
 } // namespace
