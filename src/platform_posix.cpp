@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,17 @@ void openStandardStreams()
   // A reader that has gone, or a full disk's limit, makes a write fail instead of ending the game.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Why a file of the game's folder cannot be opened, for the system's reason
+// `error`, naming the folder: a game started elsewhere than its files shows
+// where it looked.
+static std::string unopened(int error)
+{
+  char folder[PATH_MAX];
+  return std::string("it cannot be opened in ") +
+         (getcwd(folder, sizeof folder) != nullptr ? folder : "the folder the game was started in") + " (" +
+         std::strerror(error) + ")";
 }
 
 FILE *openLogFile(const char *path, std::string &why)
@@ -76,7 +88,7 @@ FILE *openMapFile(const char *path, FILE *log, std::string &why)
   // A link to a device, a FIFO or a socket could block or never end.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat status, logStatus;
-  why = fd < 0 ? std::string("it cannot be opened (") + std::strerror(errno) + ")" : "";
+  why = fd < 0 ? unopened(errno) : "";
   if (fd >= 0 && (fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))))
     why = "it is not a regular file";
   // The log read as the map would grow as fast as it is read.
@@ -97,7 +109,7 @@ std::string readDataFile(const char *path, std::size_t limit, std::vector<std::u
   size = 0;
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
-    return std::string("it cannot be opened (") + std::strerror(errno) + ")";
+    return unopened(errno);
   std::string why;
   struct stat status;
   if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {

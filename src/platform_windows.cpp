@@ -43,6 +43,21 @@ static std::string reason(DWORD error)
   return why;
 }
 
+// Why a file of the game's folder cannot be opened, for the system's reason
+// `error`, naming the folder: a game started elsewhere than its files, as a
+// shortcut whose "Start in" folder lacks them starts it, shows where it looked.
+static std::string unopened(DWORD error)
+{
+  const std::string why = reason(error);
+  std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
+  const DWORD length = folder.empty() ? 0 : GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+  folder.resize(length < folder.size() ? length : 0);
+  std::string where(folder.size() * 3, '\0'); // UTF-8 takes at most three bytes for each UTF-16 unit
+  where.resize(WideCharToMultiByte(CP_UTF8, 0, folder.data(), static_cast<int>(folder.size()), where.data(),
+                                   static_cast<int>(where.size()), nullptr, nullptr));
+  return "it cannot be opened in " + (where.empty() ? "the folder the game was started in" : where) + " (" + why + ")";
+}
+
 // Opens the file or directory named itself: a link or other reparse point is
 // opened as what it is, not followed. Others may open it as `share` allows.
 static HANDLE openItself(const char *path, DWORD access, DWORD disposition,
@@ -134,7 +149,7 @@ FILE *openMapFile(const char *path, FILE *log, std::string &why)
 {
   const HANDLE handle = openItself(path, GENERIC_READ, OPEN_EXISTING);
   if (handle == INVALID_HANDLE_VALUE) {
-    why = "it cannot be opened (" + reason(GetLastError()) + ")";
+    why = unopened(GetLastError());
     return nullptr;
   }
   BY_HANDLE_FILE_INFORMATION info, logInfo;
@@ -159,7 +174,7 @@ std::string readDataFile(const char *path, std::size_t limit, std::vector<std::u
   size = 0;
   const HANDLE handle = openItself(path, GENERIC_READ, OPEN_EXISTING);
   if (handle == INVALID_HANDLE_VALUE)
-    return "it cannot be opened (" + reason(GetLastError()) + ")";
+    return unopened(GetLastError());
   std::string why;
   BY_HANDLE_FILE_INFORMATION info;
   const Kind kind = kindOf(handle, info);

@@ -69,7 +69,8 @@ struct Game : Process {
     std::smatch traced;
     const std::string out = printed(), args = slurp("/proc/" + std::to_string(boxProgram()) + "/cmdline");
     if (windows && std::regex_search(out, traced, std::regex("MSGBOX_OnInit L\"(.*)\"")))
-      return std::regex_replace(traced[1].str(), std::regex("\\\\n"), "\n");
+      return std::regex_replace(std::regex_replace(traced[1].str(), std::regex("\\\\n"), "\n"), std::regex("\\\\\\\\"),
+                                "\\");
     const std::size_t last = args.rfind('\0', args.size() - 2) + 1;
     return args.substr(last, args.size() - 1 - last);
   }
