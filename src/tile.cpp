@@ -75,17 +75,25 @@ void clearScreen()
 }
 
 // Reports a failed library step: the library's own reason (or `otherwise`,
-// where it gives none) and what a player can do about it, if anything, on
-// standard error, then the error line in the log.
-[[noreturn]] static void libraryFailed(const char *message, const std::string &otherwise = "",
-                                       const char *remedy = nullptr)
+// where it gives none) on standard error, then the error line in the log.
+[[noreturn]] static void libraryFailed(const char *message, const std::string &otherwise = "")
 {
   const std::string why = allegro_error[0] != '\0' ? allegro_error : otherwise;
   if (!why.empty())
     tellPlayer("Allegro: %s\n", why.c_str());
-  if (remedy != nullptr)
-    startFailed(message, remedy);
   recordError("%s", message);
+}
+
+// Reports a failed sound start: first that no sound device could be started
+// and how to play without one, then the library's own words, which name only
+// the last driver it tried (on Windows a MIDI one), then the error line in the
+// log.
+[[noreturn]] static void soundFailed()
+{
+  tellPlayer("Quarrow: %s\n", soundRemedy());
+  if (allegro_error[0] != '\0')
+    tellPlayer("The library said: %s\n", allegro_error);
+  recordError("Error initializing Allegro sounds | install_sound(...)\n");
 }
 
 void initGame()
@@ -126,7 +134,7 @@ try {
   allegro_error[0] = '\0';
   quietSoundProbe();
   if (install_sound(DIGI_AUTODETECT, MIDI_AUTODETECT, "") != 0)
-    libraryFailed("Error initializing Allegro sounds | install_sound(...)\n", "", soundRemedy());
+    soundFailed();
 
   writeToLog("Installing game componets...\n");
   // Memory that runs out inside the library's start of the keyboard and mouse crashes it: this much to spare

@@ -217,12 +217,11 @@ static Start failed(const std::string &name, Args env, const std::string &why, c
   start.box = windows; // where the game has no console, a box shows it
   return start;
 }
-// A library call that the shim makes fail, with the reason it leaves where the library leaves its own, and what
-// the game then tells the player to do, if anything.
+// A library call that the shim makes fail, with the reason it leaves where the library leaves its own.
 static Start shimmed(const std::string &name, const std::string &call, const std::string &logSoFar,
-                     const std::string &error, const std::string &remedy = "")
+                     const std::string &error)
 {
-  return failed(name, failing(call), "Allegro: " + call + " was made to fail\n" + remedy, logSoFar, error);
+  return failed(name, failing(call), "Allegro: " + call + " was made to fail\n", logSoFar, error);
 }
 const std::string soundError = "Error initializing Allegro sounds | install_sound(...)\n",
                   keyboardError = "Error initializing keyboard for allegro | install_keyboard(...)\n\n",
@@ -467,10 +466,12 @@ const std::vector<Start> failureRows = {
            "Error creating map image | create_bitmap(...)\n"),
     failed("Pages", failing("create_bitmap:page"), "Quarrow: not enough memory for the pages\n", gfxLines,
            "Error creating video pages | create_bitmap(...)\n"),
-    shimmed("Sound", "install_sound", soundLines, soundError, remedy),
+    // What the player can do first, then the library's words.
+    failed("Sound", failing("install_sound"), remedy + "The library said: install_sound was made to fail\n", soundLines,
+           soundError),
     // Under Wine, with no allegro.cfg to pick no driver, the sound start finds no device; the box says what to do.
-    on(onWindows, failed("NoSoundDevice", {}, "Allegro: DIGMID patch set not found\n" + remedy, soundLines, soundError,
-                         "rm allegro.cfg")),
+    on(onWindows, failed("NoSoundDevice", {}, remedy + "The library said: DIGMID patch set not found\n", soundLines,
+                         soundError, "rm allegro.cfg")),
     shimmed("Keyboard", "install_keyboard", partsLines, keyboardError),
     // Memory that would run out inside the library's start of the input, which would crash it.
     on(SANITIZED ? 0 : onLinux,
