@@ -30,8 +30,11 @@
 #include <cstring>
 #include <iterator>
 
-// The window's icon, `quarrow`, made from the tile sheet at build time.
+// The window's icon, `quarrow`, made from the tile sheet at build time; and
+// again in several sizes (`quarrowSizes`), their pixels as BGRA bytes, one
+// size after another (`quarrowPixels`).
 #include "quarrow.xpm"
+#include "quarrow_icon.h"
 // The icon the library gives its window, as an XPM; declared by no header of its own.
 extern "C" void *allegro_icon;
 
@@ -300,6 +303,38 @@ std::string whyLibraryFailed()
   return std::string("the library could not start, though the X display ") + name + " opens";
 }
 
+// Gives the window its icon as today's desktops and docks read it, which the
+// library's XPM (in WM_HINTS) is not: _NET_WM_ICON, each size's width and
+// height, then its pixels as 0xAARRGGBB, in 32-bit cardinals (longs in Xlib).
+// Sent a chunk at a time from a small buffer of its own, since memory may be
+// short while the library starts.
+static void iconWindow()
+{
+  static unsigned long chunk[4096];
+  const Atom icon = XInternAtom(_xwin.display, "_NET_WM_ICON", False);
+  std::size_t at = 0;
+  int mode = PropModeReplace;
+  const auto send = [&] {
+    XChangeProperty(_xwin.display, _xwin.wm_window, icon, XA_CARDINAL, 32, mode,
+                    reinterpret_cast<const unsigned char *>(chunk), static_cast<int>(at));
+    mode = PropModeAppend;
+    at = 0;
+  };
+  const auto put = [&](unsigned long cardinal) {
+    if (at == std::size(chunk))
+      send();
+    chunk[at++] = cardinal;
+  };
+  const unsigned char *bgra = quarrowPixels;
+  for (const unsigned long size : quarrowSizes) {
+    put(size);
+    put(size);
+    for (unsigned long i = 0; i < size * size; i++, bgra += 4)
+      put(static_cast<unsigned long>(bgra[3]) << 24 | bgra[2] << 16 | bgra[1] << 8 | bgra[0]);
+  }
+  send();
+}
+
 // The library's own window settings (title, class, icon), which markWindow adds to.
 static void (*libraryDefaults)() = nullptr;
 
@@ -322,6 +357,7 @@ static void markWindow()
     XSetWMClientMachine(_xwin.display, _xwin.wm_window, &machine);
     XFree(machine.value);
   }
+  iconWindow();
 }
 
 void nameWindow()

@@ -261,12 +261,13 @@ static Start stopped(const std::string &name, Start start, int request, const st
 
 // The game's window, as the desktop sees it: found by the process it names (xdotool reads _NET_WM_PID), its class
 // names the game (Wine names it by the program), and its icon is the terrain tiles 48 to 51, two by two, each
-// quarter of it on average the colour of its tile.
+// quarter of it on average the colour of its tile: in WM_HINTS, and on Linux in _NET_WM_ICON too, in each size of the
+// menu's icons.
 static void expectItsOwn(Game &game)
 {
   const std::string window =
                         run({"xdotool", "search", "--all", "--pid", std::to_string(game.pid), "--name", "^Quarrow$"}),
-                    said = run({"xprop", "-id", window.substr(0, window.find('\n')), "WM_CLASS", "WM_HINTS"});
+                    id = window.substr(0, window.find('\n')), said = run({"xprop", "-id", id, "WM_CLASS", "WM_HINTS"});
   EXPECT_TRUE(windows || said.find("WM_CLASS(STRING) = \"quarrow\", \"Quarrow\"\n") != std::string::npos) << said;
   const std::size_t at = said.find("bitmap id # to use for icon: ");
   ASSERT_NE(at, std::string::npos) << said;
@@ -275,13 +276,32 @@ static void expectItsOwn(Game &game)
   int x;
   unsigned size, height, border, depth;
   XGetGeometry(xDisplay(), icon, &root, &x, &x, &size, &height, &border, &depth);
-  const std::string ppm = "P6 " + std::to_string(size) + " " + std::to_string(size) + " 255\n" + grab(icon, size, size);
-  // ImageMagick's -scale takes the mean of the pixels that make each one.
-  const Picture shown = decode("PPM:" + Scratch(Bytes(ppm.begin(), ppm.end())).path, {"-scale", "2x2!"}),
-                tiles = decode(DATA_DIR "/untitled.bmp", {"-crop", "200x50+2400+0", "+repage", "-scale", "4x1!"});
-  ASSERT_EQ(shown.rgb.size(), 4u);
-  for (int i = 0; i < 12; i++)
-    EXPECT_NEAR(shown.rgb[i / 3] >> i % 3 * 8 & 255, tiles.rgb[i / 3] >> i % 3 * 8 & 255, 6) << "colour " << i;
+  const Picture tiles = decode(DATA_DIR "/untitled.bmp", {"-crop", "200x50+2400+0", "+repage", "-scale", "4x1!"});
+  const auto expectTiles = [&tiles](unsigned size, const std::string &rgb) {
+    const std::string ppm = "P6 " + std::to_string(size) + " " + std::to_string(size) + " 255\n" + rgb;
+    // ImageMagick's -scale takes the mean of the pixels that make each one.
+    const Picture shown = decode("PPM:" + Scratch(Bytes(ppm.begin(), ppm.end())).path, {"-scale", "2x2!"});
+    ASSERT_EQ(shown.rgb.size(), 4u) << size;
+    for (int i = 0; i < 12; i++)
+      EXPECT_NEAR(shown.rgb[i / 3] >> i % 3 * 8 & 255, tiles.rgb[i / 3] >> i % 3 * 8 & 255, 6) << i << " of " << size;
+  };
+  expectTiles(size, grab(icon, size, size));
+  // Each size's width and height, then its pixels as 0xAARRGGBB.
+  const std::string net =
+      run({"xprop", "-len", "1000000", "-id", id, "-notype", "-f", "_NET_WM_ICON", "32c", "=$0+", "_NET_WM_ICON"});
+  std::vector<unsigned long> cardinals, sizes;
+  const std::regex number("[0-9]+");
+  for (std::sregex_iterator at(net.begin(), net.end(), number), end; at != end; ++at)
+    cardinals.push_back(std::stoul(at->str()));
+  for (std::size_t at = 0; !windows && at + 2 <= cardinals.size(); at += 2 + sizes.back() * sizes.back()) {
+    sizes.push_back(cardinals[at]);
+    std::string rgb;
+    for (std::size_t i = at + 2; i < at + 2 + sizes.back() * sizes.back() && i < cardinals.size(); i++)
+      rgb += {char(cardinals[i] >> 16), char(cardinals[i] >> 8), char(cardinals[i])};
+    EXPECT_EQ(cardinals[at + 1], sizes.back());
+    expectTiles(sizes.back(), rgb);
+  }
+  EXPECT_TRUE(windows || (sizes == std::vector<unsigned long>{16, 32, 48, 64, 128, 256})) << net.substr(0, 200);
   EXPECT_EQ(game.quit(), 0);
 }
 
@@ -477,7 +497,7 @@ const std::vector<Start> failureRows = {
     on(SANITIZED ? 0 : onLinux,
        failed("ShortOfMemoryForTheInput", {}, "Quarrow: not enough memory to start the keyboard and mouse\n",
               partsLines, keyboardError),
-       {}, {"prlimit", "--as=" + std::to_string(40700 << 10), QUARROW_EXE}),
+       {}, {"prlimit", "--as=" + std::to_string(41000 << 10), QUARROW_EXE}),
 };
 ROWS(Failure, failureRows);
 
