@@ -18,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,6 +173,14 @@ static void *watchRequests(void *)
   return nullptr;
 }
 
+// Why a thread could not be started, for the system's reason `error`: memory
+// for its stack, or else a limit on the user's processes and threads.
+static std::string threadShortage(int error)
+{
+  return std::string(memoryToSpare(8 << 20) ? "not enough processes" : "not enough memory") + " to start a thread (" +
+         std::strerror(error) + ")";
+}
+
 int startLibrary(int (*start)())
 {
   struct sigaction before[std::size(crashSignals)];
@@ -192,7 +201,7 @@ int startLibrary(int (*start)())
   watching = true;
   int started = -1;
   if (const int error = pthread_create(&watcher, nullptr, watchRequests, nullptr); error != 0) {
-    notStarted = std::string("not enough memory or processes to start a thread (") + std::strerror(error) + ")";
+    notStarted = threadShortage(error);
   } else {
     started = start();
     watching = false;
@@ -279,6 +288,29 @@ bool memoryToSpare(std::size_t bytes)
   return true;
 }
 
+// Held while threadsToSpare starts its threads, which wait for it.
+static pthread_mutex_t held = PTHREAD_MUTEX_INITIALIZER;
+
+// Whether two threads can run beside the main one, as the game's watcher and
+// the library's own thread do while it starts: 0, or why not.
+static int threadsToSpare()
+{
+  pthread_t threads[2];
+  int started = 0, error = 0;
+  pthread_mutex_lock(&held);
+  const auto wait = [](void *) -> void * {
+    pthread_mutex_lock(&held);
+    pthread_mutex_unlock(&held);
+    return nullptr;
+  };
+  while (started < 2 && (error = pthread_create(&threads[started], nullptr, wait, nullptr)) == 0)
+    started++;
+  pthread_mutex_unlock(&held);
+  while (started > 0)
+    pthread_join(threads[--started], nullptr);
+  return error;
+}
+
 std::string whyLibraryFailed()
 {
   if (!notStarted.empty())
@@ -287,19 +319,21 @@ std::string whyLibraryFailed()
   const char *name = std::getenv("DISPLAY");
   if (name == nullptr || *name == '\0')
     return "DISPLAY is not set, so there is no X display to open";
+  // The library opens a connection, maps memory and starts a thread of its own: short of descriptors, memory or
+  // processes, the same fail for the game, and the X library takes each for a display that cannot be opened.
+  const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (probe < 0 && (errno == EMFILE || errno == ENFILE))
+    return std::string("not enough file descriptors to start (") + std::strerror(errno) + ")";
+  if (probe >= 0)
+    close(probe);
+  if (!memoryToSpare(16 << 20))
+    return std::string("not enough memory to start (") + std::strerror(errno) + ")";
+  if (const int error = threadsToSpare())
+    return threadShortage(error);
   Display *display = XOpenDisplay(nullptr);
   if (display == nullptr)
     return std::string("the X display ") + name + " could not be opened";
   XCloseDisplay(display);
-  // The library maps memory and starts threads of its own: on a machine short of memory or processes, the
-  // same fail for the game.
-  if (!memoryToSpare(16 << 20))
-    return std::string("not enough memory to start (") + std::strerror(errno) + ")";
-  pthread_t probe;
-  if (const int error = pthread_create(
-          &probe, nullptr, [](void *) -> void * { return nullptr; }, nullptr))
-    return std::string("not enough memory or processes to start a thread (") + std::strerror(error) + ")";
-  pthread_join(probe, nullptr);
   return std::string("the library could not start, though the X display ") + name + " opens";
 }
 

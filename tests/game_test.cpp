@@ -225,8 +225,7 @@ static Start shimmed(const std::string &name, const std::string &call, const std
 }
 const std::string soundError = "Error initializing Allegro sounds | install_sound(...)\n",
                   keyboardError = "Error initializing keyboard for allegro | install_keyboard(...)\n\n",
-                  noThread =
-                      "Allegro: not enough memory or processes to start a thread (Resource temporarily unavailable)\n";
+                  noThread = "Allegro: not enough processes to start a thread (Resource temporarily unavailable)\n";
 const std::string remedy = std::string("Quarrow: no sound device could be started; to play without sound, put ") +
                            (windows ? "a file allegro.cfg beside quarrow.exe holding the two lines [sound] and "
                                       "digi_card = 0\n"
@@ -478,6 +477,14 @@ const std::vector<Start> failureRows = {
     on(SANITIZED ? 0 : onLinux,
        failed("ShortOfMemory", {}, "Allegro: not enough memory to start (Cannot allocate memory)\n"), {},
        {"prlimit", "--as=26000000", QUARROW_EXE}),
+    // Short of descriptors (the log takes the last one; none is inherited), which the X library would take for a
+    // display it cannot open.
+    on(SANITIZED ? 0 : onLinux,
+       failed("ShortOfDescriptors", {}, "Allegro: not enough file descriptors to start (Too many open files)\n"), {},
+       {"bash", "-c",
+        "for fd in /proc/$$/fd/*; do [ ${fd##*/} -gt 2 ] && eval \"exec ${fd##*/}>&-\"; done; exec prlimit --nofile=4 "
+        "\"$0\"",
+        QUARROW_EXE}),
     // The display lost at any point of start-up ends the game with its line and status 1, never a signal.
     Start{"DisplayLostInLibraryStart", ":", failing("cut_display:init"), 1, lost, banner},
     shimmed("GraphicsMode", "set_gfx_mode", gfxLines,
