@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/common.sh
-[ "${1:-}" = --source-only ] || install_packages "${GAME_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+[ "${1:-}" = --source-only ] || install_packages "${GAME_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" zip
 set_source_date_epoch
 
 lib=build-windows/allegro
@@ -39,8 +39,15 @@ fetch_source() {
   if ! timeout 600 apt-get "${options[@]}" update ||
     ! (cd "$apt/download" && timeout 600 apt-get "${options[@]}" source --download-only --tar-only "${tarball%%_*}") ||
     [ ! -f "$apt/download/$tarball" ]; then
-    echo "Could not download $tarball: fetching it needs the network (Debian's archive)." \
-      "Put the tarball in $cache/ to build offline." >&2
+    # Told apart, so that a fault of this script is not taken for a machine offline.
+    local host
+    host=$(sed -n 's,^URIs: *[a-z]*://\([^/:]*\).*,\1,p' "$apt/sources.list.d/debian-src.sources" | head -n 1)
+    if timeout 20 getent hosts "$host" >/dev/null; then
+      echo "Could not download $tarball from $host with apt-get (see above)." >&2
+    else
+      echo "Could not download $tarball: fetching it needs the network, and $host cannot be reached." \
+        "Put the tarball in $cache/ to build offline." >&2
+    fi
     exit 1
   fi
   check_source "$apt/download/$tarball" || exit 1
@@ -81,12 +88,12 @@ fi
 
 cmake --preset windows
 nice -n 10 cmake --build --preset windows
-# The zip, made here rather than by CPack, whose zips keep each file's own time and the order its folder lists them
-# in: its files, the game stripped, are taken in sorted order and all dated SOURCE_DATE_EPOCH (in UTC), so that the
-# same sources make the same zip wherever they are built.
+# The zip, made here by Info-ZIP rather than by CPack, whose zips keep each file's own times and the order its folder
+# lists them in: the files, the game stripped, are dated SOURCE_DATE_EPOCH and taken in sorted order, with no extra
+# fields (owner, access and change times) and in UTC, so that the same sources make the same zip wherever built.
 name=quarrow-$(version_of build-windows)-windows
 rm -rf build-windows/zip "build-windows/$name.zip"
 cmake --install build-windows --strip --prefix "build-windows/zip/$name" >/dev/null
-(cd build-windows/zip && find "$name" -type f | LC_ALL=C sort | TZ=UTC xargs cmake -E tar cf "../$name.zip" --format=zip \
-  --mtime="$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')" --)
+find build-windows/zip -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+(cd build-windows/zip && find "$name" -type f | LC_ALL=C sort | TZ=UTC zip -q -X -D -9 "../$name.zip" -@)
 echo "Windows build: build-windows/quarrow.exe and build-windows/$name.zip"
