@@ -48,6 +48,7 @@ fetch_source() {
       echo "Could not download $tarball: fetching it needs the network, and $host cannot be reached." \
         "Put the tarball in $cache/ to build offline." >&2
     fi
+    rm -rf "$apt"
     exit 1
   fi
   check_source "$apt/download/$tarball" || exit 1
