@@ -13,4 +13,4 @@ tools/package.sh
 cmake --workflow --preset default
 cmake --workflow --preset sanitize
 # The same sources built in another folder make the same .deb, .exe and zip, byte for byte (a few minutes).
-cmake -DWORK="$(mktemp -d)" -P tests/reproducible.cmake
+cmake -DWORK="$PWD/build/reproducible" -P tests/reproducible.cmake
