@@ -62,9 +62,10 @@ TEST(Game, ScrollsThreePixelsATickWithinTheMapAndLogsEveryStage)
         stayed = stayed < 0 || view.*still == stayed ? view.*still : INT_MAX;
       }
     EXPECT_EQ(step, 3) << chain;
-    // Fitted, it was 172 to 184 pixels a second at loads of 6 to 12: 4 pixels a tick make 240, 50 or 70 ticks 150 or
-    // 210.
-    EXPECT_NEAR((n * td - t * d) / (n * tt - t * t), 180, 18) << chain << ": " << n << " views";
+    // Fitted from edge to edge (3 to 4 seconds) it was 172 to 184 pixels a second at loads of 6 to 12, over a second
+    // 117 to 200 (a game short of processor); 4 pixels a tick make 240, 50 or 70 ticks a second 150 or 210.
+    if (std::abs(to - from.*moved) >= 560)
+      EXPECT_NEAR((n * td - t * d) / (n * tt - t * t), 180, 18) << chain << ": " << n << " views";
     EXPECT_EQ(views.back().*still, stayed) << chain;
   }
   game.keys("keyup Left+Up+Down");
