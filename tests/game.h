@@ -38,6 +38,9 @@ inline Args after(const std::string &shell, const std::string &program = QUARROW
   return {"sh", "-c", shell + " exec \"$0\"", program};
 }
 
+// How long a wait on the game may last: as long as a loaded machine may need, well within a test's time limit.
+constexpr double patience = 120;
+
 struct Game : Process {
   fs::path folder = dir; // where it runs: its directory, but for the packaged game's launcher
   Window window = 0;
@@ -77,10 +80,10 @@ struct Game : Process {
   // What the game has logged and printed so far (a second game in a folder only prints).
   std::string said() const { return (own ? read("gamelog.txt") : "") + printed(); }
   // The window, once the map is painted and the loop about to run (keys reach the game only from then on);
-  // 0 when that has not happened within `seconds` or the game has ended.
-  Window ready(double seconds = 60)
+  // 0 when that has not happened within patience or the game has ended.
+  Window ready()
   {
-    until(seconds, [this] {
+    until(patience, [this] {
       if (!window && said().find("Created Map") != std::string::npos) {
         window = windowOf(pid);
         for (pid_t game : childrenOf(pid)) // a launcher waits for the game, to show its errors
@@ -91,8 +94,7 @@ struct Game : Process {
     return window;
   }
   // The message box the game shows (its xmessage child's window on Linux, titled as the game when the launcher shows
-  // it; under Wine a window of its own titled as the game and not as wide), once it shows within a minute; 0 if it
-  // does not.
+  // it; under Wine a window of its own titled as the game and not as wide), once it shows; 0 if it does not.
   Window box()
   {
     const auto isBox = [this](Window shown, pid_t owner, const XWindowAttributes &attributes) {
@@ -103,18 +105,21 @@ struct Game : Process {
                      : owner == boxProgram() && (titled || folder / "" == dir / "");
     };
     Window found = 0;
-    until(60, [&] { return (found = findWindow(isBox)) || wait(0) >= 0; });
+    until(patience, [&] { return (found = findWindow(isBox)) || wait(0) >= 0; });
     return found;
   }
 
   // Runs an xdotool command chain with `target` (by default the game's window) focused first.
   void keys(const std::string &chain, Window target = 0) { Process::keys(target ? target : ready(), chain); }
-  // Holds Escape until the game ends, a few times if need be.
+  // Holds Escape until the game has seen it (it says it quits) or has ended: its exit status.
   int quit()
   {
-    for (int i = 0; i < 5 && wait(0) < 0 && ready(); i++)
-      keys("keydown Escape sleep 0.3 keyup Escape"), wait(5);
-    return wait();
+    if (wait(0) < 0 && ready()) {
+      keys("keydown Escape");
+      until(patience, [this] { return said().find("Quitting game...") != std::string::npos || wait(0) >= 0; });
+      run({"xdotool", "keyup", "Escape"});
+    }
+    return wait(patience);
   }
 };
 
@@ -202,8 +207,8 @@ inline std::pair<int, int> locate(const std::string &frame, const std::string &m
   return {-1, -1};
 }
 
-// Waits up to five seconds for the window to show the view from (x, y).
-inline bool showsSoon(Game &game, const std::string &map, int x, int y)
+// Waits for the window to show the view from (x, y).
+inline bool shows(Game &game, const std::string &map, int x, int y)
 {
-  return until(5, [&] { return locate(grab(game.ready()), map, x, y).first >= 0; });
+  return until(patience, [&] { return locate(grab(game.ready()), map, x, y).first >= 0; });
 }

@@ -25,7 +25,9 @@ set(common share/applications/quarrow.desktop share/man/man6/quarrow.6.gz share/
 
 function(check prefix bindir datadir libexecdir)
   set(root ${WORK}/root${prefix})
+  # Without the tests, nothing of theirs is looked for.
   execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/build -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=${prefix}
+    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_X11=ON
     -DCMAKE_INSTALL_BINDIR=${bindir} -DCMAKE_INSTALL_DATADIR=${datadir} -DCMAKE_INSTALL_LIBEXECDIR=${libexecdir}
     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
   execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)

@@ -13,10 +13,10 @@ TEST(Display, LostUnderARunningGameEndsItWithStatusOne)
     Xvfb display;
     ASSERT_FALSE(display.name.empty());
     Game game(":", {"DISPLAY=" + display.name});
-    ASSERT_TRUE(until(30, [&] { return game.read("gamelog.txt") == startLog(600); }));
+    ASSERT_TRUE(until(patience, [&] { return game.read("gamelog.txt") == startLog(600); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(run * 10)); // at different points of the loop
     display.end();
-    EXPECT_EQ(game.wait(5), 1);
+    EXPECT_EQ(game.wait(patience), 1);
     EXPECT_EQ(game.printed(), "Quarrow: the connection to the X display " + display.name + " was lost\n");
     EXPECT_EQ(game.read("gamelog.txt"), startLog(600));
   }
@@ -43,14 +43,15 @@ TEST(StalledDisplay, YieldsToARequestToStop)
     Xvfb display;
     kill(display.server(), SIGSTOP);
     Game game(":", {"DISPLAY=" + display.name}, after(ignored ? "trap '' INT;" : ""));
-    ASSERT_TRUE(until(30, [&] { return game.read("gamelog.txt") == banner; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the library waits for the server's answer
+    // The library waits for the server's answer: the game's main thread polls (system call 7) its connection.
+    const std::string call = "/proc/" + std::to_string(game.pid) + "/syscall";
+    ASSERT_TRUE(until(patience, [&] { return game.read("gamelog.txt") == banner && slurp(call).rfind("7 ", 0) == 0; }));
     kill(game.pid, request);
     if (ignored) {
       EXPECT_EQ(game.wait(1), -1);
       kill(game.pid, SIGTERM);
     }
-    EXPECT_EQ(game.wait(5), 128 + (ignored ? SIGTERM : request));
+    EXPECT_EQ(game.wait(patience), 128 + (ignored ? SIGTERM : request));
     EXPECT_EQ(game.read("gamelog.txt"), banner);
   }
 }
