@@ -5,6 +5,10 @@
 # game then runs there, so its log lands beside the map.
 # Started from a menu, where nobody reads standard error, a start that fails shows it in a box.
 set -eu
+# A standard stream the launcher was started without is opened on /dev/null, so that what it and the game write
+# there is lost rather than failing, as the game itself does.
+true 2>/dev/null 3>&1 || exec >/dev/null
+true 3>&2 || exec 2>/dev/null
 
 # Shows `text` in a box when standard error is not a terminal and there is a display and xmessage.
 show() {
@@ -51,6 +55,11 @@ fi
 for file in map.txt untitled.bmp; do
   if [ ! -f "$folder/$file" ] && { [ -e "$folder/$file" ] || [ -L "$folder/$file" ]; }; then
     die "$folder/$file is not a regular file; move it away to get the shipped one back"
+  fi
+  # Its copy is made under a name of the launcher's id, which a leftover of a process of that id may hold: one
+  # that is not a regular file is left alone, as below, and in the way.
+  if [ ! -e "$folder/$file" ] && [ -e "$folder/.$file.$$" ] && [ ! -f "$folder/.$file.$$" ]; then
+    die "$folder/.$file.$$, where $file is copied first, is not a regular file; move it away"
   fi
 done
 

@@ -50,6 +50,7 @@ struct Start {
   // What is done to it once it shows its view or its box, instead of Escape or Return; it must then end.
   std::function<void(Game &)> then = {};
   fs::path folder = {}; // where in its directory it runs, if not there
+  bool unprinted = false; // whether it prints nothing, its standard error closed
   friend std::ostream &operator<<(std::ostream &out, const Start &start) { return out << start.name; }
 };
 
@@ -61,11 +62,13 @@ const std::regex noise(std::string("^[0-9a-f]{4}:(fixme|err|warn|trace):|^Warnin
                        (windows ? "|^ALSA lib " : ""));
 
 // The lines of the game's own in `text` (Windows' text files end them in CR LF), sorted, with the game's directory
-// as "~" and each X display as ":N".
+// as "~", each X display as ":N" and the started process's id after a dot as ".N".
 static Args ownLines(const std::string &text, const Game &game)
 {
-  std::istringstream in(std::regex_replace(std::regex_replace(text, std::regex(game.dir.string()), "~"),
-                                           std::regex("display :[0-9]+"), "display :N"));
+  std::istringstream in(std::regex_replace(
+      std::regex_replace(std::regex_replace(text, std::regex(game.dir.string()), "~"), std::regex("display :[0-9]+"),
+                         "display :N"),
+      std::regex("\\." + std::to_string(game.pid) + "\\b"), ".N"));
   Args lines;
   for (std::string line; std::getline(in, line);)
     if (!std::regex_search(line, noise))
@@ -131,7 +134,7 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
   if (start.log) {
     EXPECT_TRUE(alike(game.read("gamelog.txt"), asWritten(*start.log)));
   }
-  expectSaid(start.said, game.printed(), game);
+  expectSaid(start.unprinted ? "" : start.said, game.printed(), game);
 }
 
 // A row run on `systems`, with `env` added to its environment, and as `argv` if given.
@@ -546,8 +549,16 @@ static Start cutShort(const std::string &request)
 const std::string playerSheetCut =
     "mkdir -p .local/share/quarrow && head -c 20000 untitled.bmp >.local/share/quarrow/untitled.bmp";
 
+// The launcher started with standard output or error closed, which it then holds open on /dev/null, as the game does.
+static Start closing(int fd, Start start)
+{
+  start = launched(start.status ? start : without(fd, start), "exec " + std::to_string(fd) + ">&-;");
+  start.unprinted = fd == 2;
+  return start;
+}
+
 const std::vector<Start> packageRows = {
-    launched(ran("FirstRun", ":", 600)),
+    closing(1, ran("FirstRunOutputClosed", ":", 600)),
     launched(ran("EditedMap", "mkdir -p .local/share/quarrow && tr 0 3 <map.txt >.local/share/quarrow/map.txt", 600, "",
                  keptMap)),
     // XDG_DATA_HOME is taken when it is an absolute path, HOME then needed no more; else HOME, if absolute.
@@ -568,7 +579,10 @@ const std::vector<Start> packageRows = {
     launched(
         refusal("SheetIsAFolder", mapAsLog + " && mkdir .local/share/quarrow/untitled.bmp",
                 "~/.local/share/quarrow/untitled.bmp is not a regular file; move it away to get the shipped one back")),
-    launched(refused("RefusedSheet", playerSheetCut, truncated)),
+    // With standard output or error closed, the game starts, and a failed start gives its box and status 1.
+    closing(2, ran("ErrorClosed", ":", 600)),
+    closing(1, refused("RefusedSheetOutputClosed", playerSheetCut, truncated)),
+    closing(2, refused("RefusedSheetErrorClosed", playerSheetCut, truncated)),
     launched(refused("RefusedSheetInATerminal", playerSheetCut, truncated), "", ".local/share/quarrow", true),
     [] { // a game ended by a signal, which the player or the desktop sent: no box, its status passed on
       Start start = launched(stopped("GameEndedBySignal", ran("", ":", 600), SIGTERM));
@@ -594,5 +608,10 @@ const std::vector<Start> packageRows = {
                              ".map.txt.1\n.map.txt.Nx\ngamelog.txt\ngone\nmap.txt\nuntitled.bmp\n");
                    game.quit();
                  })),
+    // A folder that a process of the launcher's id left where it would copy the map is left alone, and named.
+    launched(refusal("LeftoverFolderOfItsName", ":",
+                     "~/.local/share/quarrow/.map.txt.N, where map.txt is copied first, is not a regular file; move "
+                     "it away"),
+             "mkdir -p .local/share/quarrow/.map.txt.$$ &&"),
 };
 ROWS(Package, packageRows);
