@@ -49,7 +49,7 @@ struct Start {
   Args argv = {};
   // What is done to it once it shows its view or its box, instead of Escape or Return; it must then end.
   std::function<void(Game &)> then = {};
-  fs::path folder = {}; // where in its directory it runs, if not there
+  fs::path folder = {};   // where in its directory it runs, if not there
   bool unprinted = false; // whether it prints nothing, its standard error closed
   friend std::ostream &operator<<(std::ostream &out, const Start &start) { return out << start.name; }
 };
@@ -65,10 +65,10 @@ const std::regex noise(std::string("^[0-9a-f]{4}:(fixme|err|warn|trace):|^Warnin
 // as "~", each X display as ":N" and the started process's id after a dot as ".N".
 static Args ownLines(const std::string &text, const Game &game)
 {
-  std::istringstream in(std::regex_replace(
-      std::regex_replace(std::regex_replace(text, std::regex(game.dir.string()), "~"), std::regex("display :[0-9]+"),
-                         "display :N"),
-      std::regex("\\." + std::to_string(game.pid) + "\\b"), ".N"));
+  std::istringstream in(
+      std::regex_replace(std::regex_replace(std::regex_replace(text, std::regex(game.dir.string()), "~"),
+                                            std::regex("display :[0-9]+"), "display :N"),
+                         std::regex("\\." + std::to_string(game.pid) + "\\b"), ".N"));
   Args lines;
   for (std::string line; std::getline(in, line);)
     if (!std::regex_search(line, noise))
