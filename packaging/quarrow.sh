@@ -10,18 +10,29 @@ set -eu
 true 2>/dev/null 3>&1 || exec >/dev/null
 true 3>&2 || exec 2>/dev/null
 
-# Shows `text` in a box when standard error is not a terminal and there is a display and xmessage.
+# Breaks standard input's lines at spaces to fit 76 columns, which a box 640 pixels wide shows (a longer word at the
+# 76th); of a text longer than a box shows, keeps the last 30 lines, where the reason stands, and says so.
+fit() {
+  fold -s -w 76 | awk '{ kept[NR % 30] = $0 } END {
+    from = NR > 30 ? NR - 28 : 1
+    if (from > 1) print "(" from - 1 " earlier lines left out)"
+    for (i = from; i <= NR; i++) print kept[i % 30] }'
+}
+
+# Shows standard input, fit, in a box when standard error is not a terminal and there is a display and xmessage. The
+# box reads it from a file, which takes a text of any length, and one that starts with "-" for no option.
 show() {
-  if [ ! -t 2 ] && command -v xmessage >/dev/null 2>&1; then
-    # A line end keeps xmessage from taking a text that starts with "-" for an option.
-    xmessage -center -title Quarrow -buttons OK:0 -default OK "$1
-" >/dev/null 2>&1 || true
-  fi
+  [ ! -t 2 ] && command -v xmessage >/dev/null 2>&1 && box=$(mktemp 2>/dev/null) || return 0
+  fit >"$box"
+  xmessage -center -title Quarrow -buttons OK:0 -default OK -file "$box" >/dev/null 2>&1 || true
+  rm -f -- "$box"
 }
 
 die() {
   printf 'quarrow: %s\n' "$*" >&2
-  show "quarrow: $*"
+  show <<EOF
+quarrow: $*
+EOF
   exit 1
 }
 
@@ -102,7 +113,8 @@ errors=$("$game" "$@" 2>&1 >&3 3>&-) 2>/dev/null || status=$?
 exec 3>&-
 [ -n "$errors" ] && printf '%s\n' "$errors" >&2
 if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then
-  # Its last lines, where the reason stands: a log sent to standard error could be longer than a box takes.
-  show "$(printf '%s\n' "${errors:-Quarrow ended with status $status.}" | tail -n 30)"
+  show <<EOF
+${errors:-Quarrow ended with status $status.}
+EOF
 fi
 exit "$status"
