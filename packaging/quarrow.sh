@@ -19,11 +19,12 @@ fit() {
     for (i = from; i <= NR; i++) print kept[i % 30] }'
 }
 
-# Shows standard input, fit, in a box when standard error is not a terminal and there is a display and xmessage. The
-# box reads it from a file, which takes a text of any length, and one that starts with "-" for no option.
+# Shows `title` if given, then standard input, fit, in a box when standard error is not a terminal and there is a
+# display and xmessage. The box reads it from a file, which takes a text of any length, and one that starts with "-"
+# for no option.
 show() {
   [ ! -t 2 ] && command -v xmessage >/dev/null 2>&1 && box=$(mktemp 2>/dev/null) || return 0
-  fit >"$box"
+  { [ -z "${1:-}" ] || printf '%s\n' "$1"; fit; } >"$box"
   xmessage -center -title Quarrow -buttons OK:0 -default OK -file "$box" >/dev/null 2>&1 || true
   rm -f -- "$box"
 }
@@ -104,17 +105,24 @@ trap - EXIT HUP INT TERM
 
 cd -- "$folder"
 [ -t 2 ] && exec "$game" "$@"
-# The game's standard error is kept, and passed on, to be shown should it end with a failure status (not a
-# signal, which the player or the desktop sent, and which the shell's "Terminated" would only repeat). Its standard
-# output goes where the launcher's goes.
+# Started from a menu, the game's standard error is passed on line by line as the game writes it, for the desktop to
+# keep at once, and its last lines kept to show, should it end with a failure status or having warned. A temporary
+# folder holds the pipe they go through and the lines kept; without one, the game runs as from a terminal.
+keep=$(mktemp -d 2>/dev/null) && mkfifo "$keep/errors" || { rm -rf -- "$keep"; exec "$game" "$@"; }
+trap 'rm -rf -- "$keep"' EXIT
+# The launcher's own standard error is kept as descriptor 5 meanwhile, and its own is /dev/null, where the shell's
+# "Terminated" for a game ended by a signal goes: the player or the desktop sent it.
+exec 5>&2 2>/dev/null
+{ tee -p /dev/fd/4 <"$keep/errors" >&5 5>&-; } 4>&1 | fit >"$keep/kept" &
 status=0
-exec 3>&1
-errors=$("$game" "$@" 2>&1 >&3 3>&-) 2>/dev/null || status=$?
-exec 3>&-
-[ -n "$errors" ] && printf '%s\n' "$errors" >&2
+(exec "$game" "$@" 2>"$keep/errors" 5>&-) || status=$?
+wait
+exec 2>&5 5>&-
+# A signal gets no box either.
 if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then
-  show <<EOF
-${errors:-Quarrow ended with status $status.}
-EOF
+  [ -s "$keep/kept" ] || echo "Quarrow ended with status $status." >"$keep/kept"
+  show <"$keep/kept"
+elif [ "$status" -eq 0 ] && [ -s "$keep/kept" ]; then
+  show "Quarrow played, but warned:" <"$keep/kept"
 fi
 exit "$status"

@@ -552,18 +552,36 @@ static Start cutShort(const std::string &request)
 const std::string playerSheetCut =
     "mkdir -p .local/share/quarrow && head -c 20000 untitled.bmp >.local/share/quarrow/untitled.bmp";
 
-// The launcher started with standard output or error closed, which it then holds open on /dev/null, as the game does.
+const std::string lacking = "map.txt uses tiles that untitled.bmp lacks (it holds 52): 52\n";
+// A start from the menu that plays but warns, in a player's folder set up by `setup`: what it says is passed on at
+// once, and once the game ends a box shows it, or its last 29 lines and that earlier ones are left out.
+static Start warned(const std::string &name, const std::string &setup, const std::string &said)
+{
+  return launched(ran(name, "mkdir -p .local/share/quarrow && " + setup, 600, said, [said](Game &game) {
+    EXPECT_TRUE(until(5, [&] { return !game.printed().rfind(said.substr(0, said.find("Quitting game...")), 0); }));
+    game.keys("keydown Escape sleep 0.3 keyup Escape");
+    const Window box = game.box();
+    const long lines = std::count(said.begin(), said.end(), '\n');
+    std::size_t from = 0;
+    for (long skip = lines > 30 ? lines - 29 : 0; skip > 0; skip--)
+      from = said.find('\n', from) + 1;
+    EXPECT_EQ(std::regex_replace(game.boxText(), std::regex("\n\\([0-9]+ earlier"), "\n(N earlier"),
+              "Quarrow played, but warned:\n" + (from ? "(N earlier lines left out)\n" : std::string()) +
+                  said.substr(from));
+    game.keys("keydown Return sleep 0.2 keyup Return", box);
+  }));
+}
+
+// The launcher started with standard output or error closed: output it holds open on /dev/null, as the game does.
 static Start closing(int fd, Start start)
 {
-  start = launched(start.status ? start : without(fd, start), "exec " + std::to_string(fd) + ">&-;");
+  start = launched(start.status || fd == 2 ? start : without(fd, start), "exec " + std::to_string(fd) + ">&-;");
   start.unprinted = fd == 2;
   return start;
 }
 
 const std::vector<Start> packageRows = {
     closing(1, ran("FirstRunOutputClosed", ":", 600)),
-    launched(ran("EditedMap", "mkdir -p .local/share/quarrow && tr 0 3 <map.txt >.local/share/quarrow/map.txt", 600, "",
-                 keptMap)),
     // XDG_DATA_HOME is taken when it is an absolute path, HOME then needed no more; else HOME, if absolute.
     launched(ran("XdgDataHome", ":", 600), "export XDG_DATA_HOME=$PWD/xdg; unset HOME;", "xdg/quarrow"),
     launched(ran("RelativeXdgDataHome", ":", 600), "export XDG_DATA_HOME=xdg;"),
@@ -589,7 +607,10 @@ const std::vector<Start> packageRows = {
     launched(refused("RefusedSheetInATerminal", playerSheetCut, truncated), "", ".local/share/quarrow", true),
     [] { // a game ended by a signal, which the player or the desktop sent: no box, its status passed on
       Start start = launched(stopped("GameEndedBySignal", ran("", ":", 600), SIGTERM));
-      start.then = [](Game &game) { kill(childrenOf(game.pid).at(0), SIGTERM); };
+      start.then = [](Game &game) { // the game, beside what passes its standard error on
+        for (pid_t child : childrenOf(game.pid))
+          windowOf(child) && kill(child, SIGTERM);
+      };
       return start;
     }(),
     cutShort("INT"),
@@ -611,6 +632,15 @@ const std::vector<Start> packageRows = {
                              ".map.txt.1\n.map.txt.Nx\ngamelog.txt\ngone\nmap.txt\nuntitled.bmp\n");
                    game.quit();
                  })),
+    // The player's map, kept, does not fit the sheet; the log goes to standard error, which is longer than a box.
+    warned("Warned", "tr 0 4 <map.txt >.local/share/quarrow/map.txt", lacking),
+    [] {
+      Start start = warned("WarnedAtLength", "mkdir .local/share/quarrow/gamelog.txt",
+                           "Cannot create gamelog.txt (it is not a regular file); logging to standard error\n" +
+                               startLog(600) + shutdownLines + "\n");
+      start.log = {};
+      return start;
+    }(),
     // A folder that a process of the launcher's id left where it would copy the map is left alone, and named.
     launched(refusal("LeftoverFolderOfItsName", ":",
                      "~/.local/share/quarrow/.map.txt.N, where map.txt is copied first, is not a regular file; move "
