@@ -3,7 +3,8 @@
 # XDG_DATA_HOME is not an absolute path (HOME must be one then). The folder is made on the first run and
 # given the shipped map and tile sheet where it lacks them; a player's own files are never replaced. The
 # game then runs there, so its log lands beside the map.
-# Started from a menu, where nobody reads standard error, a start that fails shows it in a box.
+# Started from a menu, where nobody reads standard error, a start that fails, or that plays but warned, shows it in
+# a box.
 set -eu
 # A standard stream the launcher was started without is opened on /dev/null, so that what it and the game write
 # there is lost rather than failing, as the game itself does.
@@ -110,15 +111,14 @@ cd -- "$folder"
 # folder holds the pipe they go through and the lines kept; without one, the game runs as from a terminal.
 keep=$(mktemp -d 2>/dev/null) && mkfifo "$keep/errors" || { rm -rf -- "$keep"; exec "$game" "$@"; }
 trap 'rm -rf -- "$keep"' EXIT
-# The launcher's own standard error is kept as descriptor 5 meanwhile, and its own is /dev/null, where the shell's
-# "Terminated" for a game ended by a signal goes: the player or the desktop sent it.
+# Meanwhile the launcher's standard error is descriptor 5, and its descriptor 2 /dev/null, where the shell's
+# "Terminated" for a game ended by a signal goes: the player or the desktop sent it, and it gets no box either.
 exec 5>&2 2>/dev/null
 { tee -p /dev/fd/4 <"$keep/errors" >&5 5>&-; } 4>&1 | fit >"$keep/kept" &
 status=0
 (exec "$game" "$@" 2>"$keep/errors" 5>&-) || status=$?
 wait
 exec 2>&5 5>&-
-# A signal gets no box either.
 if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then
   [ -s "$keep/kept" ] || echo "Quarrow ended with status $status." >"$keep/kept"
   show <"$keep/kept"
