@@ -72,7 +72,7 @@ for file in map.txt untitled.bmp; do
   # Its copy is made under a name of the launcher's id, which a leftover of a process of that id may hold: one
   # that is not a regular file is left alone, as below, and in the way.
   if [ ! -e "$folder/$file" ] && [ -e "$folder/.$file.$$" ] && [ ! -f "$folder/.$file.$$" ]; then
-    die "$folder/.$file.$$, where $file is copied first, is not a regular file; move it away"
+    die "$folder/.$file.$$ is in the way of the copy of $file; move it away"
   fi
 done
 
