@@ -11,10 +11,11 @@ set -eu
 true 2>/dev/null 3>&1 || exec >/dev/null
 true 3>&2 || exec 2>/dev/null
 
-# Breaks standard input's lines at spaces to fit 76 columns, which a box 640 pixels wide shows (a longer word at the
-# 76th); of a text longer than a box shows, keeps the last 30 lines, where the reason stands, and says so.
+# Breaks standard input's lines at spaces to fit 66 columns (a longer word at the 66th): xmessage's default font
+# takes 9 pixels a column, so that its box is at most 640 pixels wide. Of a text longer than a box shows, keeps the
+# last 30 lines, where the reason stands, and says so.
 fit() {
-  fold -s -w 76 | awk '{ kept[NR % 30] = $0 } END {
+  fold -s -w 66 | awk '{ kept[NR % 30] = $0 } END {
     from = NR > 30 ? NR - 28 : 1
     if (from > 1) print "(" from - 1 " earlier lines left out)"
     for (i = from; i <= NR; i++) print kept[i % 30] }'
