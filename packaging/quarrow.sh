@@ -3,21 +3,39 @@
 # XDG_DATA_HOME is not an absolute path (HOME must be one then). The folder is made on the first run and
 # given the shipped map and tile sheet where it lacks them; a player's own files are never replaced. The
 # game then runs there, so its log lands beside the map.
-# Started from a menu, where nobody reads standard error, a start that fails shows it in a box.
+# Started from a menu, where nobody reads standard error, a start that fails, or that plays but warned, shows it in
+# a box.
 set -eu
+# A standard stream the launcher was started without is opened on /dev/null, so that what it and the game write
+# there is lost rather than failing, as the game itself does.
+true 2>/dev/null 3>&1 || exec >/dev/null
+true 3>&2 || exec 2>/dev/null
 
-# Shows `text` in a box when standard error is not a terminal and there is a display and xmessage.
+# Breaks standard input's lines at spaces to fit 66 columns (a longer word at the 66th): xmessage's default font
+# takes 9 pixels a column, so that its box is at most 640 pixels wide. Of a text longer than a box shows, keeps the
+# last 30 lines, where the reason stands, and says so.
+fit() {
+  fold -s -w 66 | awk '{ kept[NR % 30] = $0 } END {
+    from = NR > 30 ? NR - 28 : 1
+    if (from > 1) print "(" from - 1 " earlier lines left out)"
+    for (i = from; i <= NR; i++) print kept[i % 30] }'
+}
+
+# Shows `title` if given, then standard input, fit, in a box when standard error is not a terminal and there is a
+# display and xmessage. The box reads it from a file, which takes a text of any length, and one that starts with "-"
+# for no option.
 show() {
-  if [ ! -t 2 ] && command -v xmessage >/dev/null 2>&1; then
-    # A line end keeps xmessage from taking a text that starts with "-" for an option.
-    xmessage -center -title Quarrow -buttons OK:0 -default OK "$1
-" >/dev/null 2>&1 || true
-  fi
+  [ ! -t 2 ] && command -v xmessage >/dev/null 2>&1 && box=$(mktemp 2>/dev/null) || return 0
+  { [ -z "${1:-}" ] || printf '%s\n' "$1"; fit; } >"$box"
+  xmessage -center -title Quarrow -buttons OK:0 -default OK -file "$box" >/dev/null 2>&1 || true
+  rm -f -- "$box"
 }
 
 die() {
   printf 'quarrow: %s\n' "$*" >&2
-  show "quarrow: $*"
+  show <<EOF
+quarrow: $*
+EOF
   exit 1
 }
 
@@ -52,6 +70,11 @@ for file in map.txt untitled.bmp; do
   if [ ! -f "$folder/$file" ] && { [ -e "$folder/$file" ] || [ -L "$folder/$file" ]; }; then
     die "$folder/$file is not a regular file; move it away to get the shipped one back"
   fi
+  # Its copy is made under a name of the launcher's id, which a leftover of a process of that id may hold: one
+  # that is not a regular file is left alone, as below, and in the way.
+  if [ ! -e "$folder/$file" ] && [ -e "$folder/.$file.$$" ] && [ ! -f "$folder/.$file.$$" ]; then
+    die "$folder/.$file.$$ is in the way of the copy of $file; move it away"
+  fi
 done
 
 # Each copy is made under a temporary name and renamed without replacing anything, so a failed
@@ -84,16 +107,23 @@ trap - EXIT HUP INT TERM
 
 cd -- "$folder"
 [ -t 2 ] && exec "$game" "$@"
-# The game's standard error is kept, and passed on, to be shown should it end with a failure status (not a
-# signal, which the player or the desktop sent, and which the shell's "Terminated" would only repeat). Its standard
-# output goes where the launcher's goes.
+# Started from a menu, the game's standard error is passed on line by line as the game writes it, for the desktop to
+# keep at once, and its last lines kept to show, should it end with a failure status or having warned. A temporary
+# folder holds the pipe they go through and the lines kept; without one, the game runs as from a terminal.
+keep=$(mktemp -d 2>/dev/null) && mkfifo "$keep/errors" || { rm -rf -- "$keep"; exec "$game" "$@"; }
+trap 'rm -rf -- "$keep"' EXIT
+# Meanwhile the launcher's standard error is descriptor 5, and its descriptor 2 /dev/null, where the shell's
+# "Terminated" for a game ended by a signal goes: the player or the desktop sent it, and it gets no box either.
+exec 5>&2 2>/dev/null
+{ tee -p /dev/fd/4 <"$keep/errors" >&5 5>&-; } 4>&1 | fit >"$keep/kept" &
 status=0
-exec 3>&1
-errors=$("$game" "$@" 2>&1 >&3 3>&-) 2>/dev/null || status=$?
-exec 3>&-
-[ -n "$errors" ] && printf '%s\n' "$errors" >&2
+(exec "$game" "$@" 2>"$keep/errors" 5>&-) || status=$?
+wait
+exec 2>&5 5>&-
 if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then
-  # Its last lines, where the reason stands: a log sent to standard error could be longer than a box takes.
-  show "$(printf '%s\n' "${errors:-Quarrow ended with status $status.}" | tail -n 30)"
+  [ -s "$keep/kept" ] || echo "Quarrow ended with status $status." >"$keep/kept"
+  show <"$keep/kept"
+elif [ "$status" -eq 0 ] && [ -s "$keep/kept" ]; then
+  show "Quarrow played, but warned:" <"$keep/kept"
 fi
 exit "$status"

@@ -21,8 +21,9 @@ void closeLog();
 // A number with its thousands grouped, as a player reads it: "4,096".
 std::string grouped(long long n);
 // The most characters a line of a message box has, so that a box 640 pixels
-// wide shows each whole, and the most lines it has, so that it fits a screen.
-constexpr std::size_t boxColumns = 76;
+// wide shows each whole (xmessage's font takes 9 pixels a character), and the
+// most lines it has, so that it fits a screen.
+constexpr std::size_t boxColumns = 66;
 constexpr std::size_t boxLines = 24;
 // `text` as a message box shows it: each line broken at spaces into lines of
 // at most boxColumns characters (a longer word where it must be), at most

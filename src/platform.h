@@ -49,7 +49,7 @@ std::string whyLibraryFailed();
 
 // Gives the game's window its own name and icon, and marks it with the game's
 // process and machine, so that a desktop can match it to the menu entry and
-// offer to end it. Runs before the library starts.
+// tools find its process. Runs before the library starts.
 void nameWindow();
 // Keeps the sound system's own complaints off standard error while the
 // library looks for a sound device.

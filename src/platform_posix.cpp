@@ -373,8 +373,8 @@ static void iconWindow()
 static void (*libraryDefaults)() = nullptr;
 
 // Marks the window, before it is shown, with the game's process and the
-// machine it runs on: what a window manager needs to end a game that does not
-// answer.
+// machine it runs on, by which tools find the process behind the window
+// (openbox and xfwm4 offer no end to it on its close button).
 static void markWindow()
 {
   libraryDefaults();

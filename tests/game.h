@@ -66,7 +66,8 @@ struct Game : Process {
         return child;
     return 0;
   }
-  // The text of the message box it shows: as Wine traces it, or its program's last argument on Linux.
+  // The text of the message box it shows: as Wine traces it, or on Linux its program's last argument, or the file that
+  // argument names after -file (as the launcher passes it).
   std::string boxText() const
   {
     std::smatch traced;
@@ -75,7 +76,8 @@ struct Game : Process {
       return std::regex_replace(std::regex_replace(traced[1].str(), std::regex("\\\\n"), "\n"), std::regex("\\\\\\\\"),
                                 "\\");
     const std::size_t last = args.rfind('\0', args.size() - 2) + 1;
-    return args.substr(last, args.size() - 1 - last);
+    const std::string text = args.substr(last, args.size() - 1 - last);
+    return args.find(std::string("\0-file\0", 7)) == std::string::npos ? text : slurp(text);
   }
   // What the game has logged and printed so far (a second game in a folder only prints).
   std::string said() const { return (own ? read("gamelog.txt") : "") + printed(); }

@@ -90,7 +90,8 @@ struct Start {
   Args argv = {};
   // What is done to it once it shows its view or its box, instead of Escape or Return; it must then end.
   std::function<void(Game &)> then = {};
-  fs::path folder = {}; // where in its directory it runs, if not there
+  fs::path folder = {};   // where in its directory it runs, if not there
+  bool unprinted = false; // whether it prints nothing, its standard error closed
   friend std::ostream &operator<<(std::ostream &out, const Start &start) { return out << start.name; }
 };
 
@@ -108,11 +109,12 @@ static std::regex folderOf(const Game &game)
 }
 
 // The lines of the game's own in `text` (Windows' text files end them in CR LF), sorted, with the game's directory
-// as "~" and each X display as ":N".
+// as "~", each X display as ":N" and the started process's id after a dot as ".N".
 static Args ownLines(const std::string &text, const Game &game)
 {
-  std::istringstream in(
-      std::regex_replace(std::regex_replace(text, folderOf(game), "~"), std::regex("display :[0-9]+"), "display :N"));
+  std::string own = std::regex_replace(text, folderOf(game), "~");
+  own = std::regex_replace(own, std::regex("display :[0-9]+"), "display :N");
+  std::istringstream in(std::regex_replace(own, std::regex("\\." + std::to_string(game.pid) + "\\b"), ".N"));
   Args lines;
   for (std::string line; std::getline(in, line);)
     if (!std::regex_search(line, noise))
@@ -129,7 +131,7 @@ static void expectSaid(const std::string &said, const std::string &output, const
       << output;
 }
 
-// Whether a message box shows the lines `said` in lines that a box 640 pixels wide shows whole, at most 76
+// Whether a message box shows the lines `said` in lines that a box 640 pixels wide shows whole, at most 66
 // characters each and 24 in all, its first line first; all of them, or where they are more, the first and, after a
 // line saying how many were left out, the last ones.
 static void expectBox(const std::string &said, const std::string &box, const Game &game)
@@ -137,7 +139,7 @@ static void expectBox(const std::string &said, const std::string &box, const Gam
   std::istringstream in(box);
   int lines = 0;
   for (std::string line; std::getline(in, line); lines++)
-    EXPECT_LE(std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }), 76) << box;
+    EXPECT_LE(std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80; }), 66) << box;
   EXPECT_LE(lines, 24) << box;
   EXPECT_EQ(said.rfind(std::regex_replace(box.substr(0, box.find('\n')), folderOf(game), "~"), 0), 0u) << box;
   // The rest compared without the spaces and line ends where lines were broken.
@@ -171,11 +173,15 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
       EXPECT_TRUE(
           alike(game.read("gamelog.txt"), asWritten(failure ? *start.log : partsLines + "Opening Map File...\n")));
     }
+    // The box is at most 640 pixels wide, its lines broken after a space where they would not fit.
+    const std::string text = game.boxText();
+    XWindowAttributes shown;
+    EXPECT_TRUE(windows || (XGetWindowAttributes(xDisplay(), box, &shown) && shown.width <= 640)) << text;
     if (failure && !windows) // the launcher's box
-      expectSaid(start.said, game.boxText(), game);
+      expectSaid(start.said, std::regex_replace(text, std::regex(" \n"), " "), game);
     else
-      expectBox(failure ? start.said : "Map failed to load!\n" + start.said.substr(0, start.said.find('\n') + 1),
-                game.boxText(), game);
+      expectBox(failure ? start.said : "Map failed to load!\n" + start.said.substr(0, start.said.find('\n') + 1), text,
+                game);
     if (!start.then) {
       game.keys("keydown Return sleep 0.2 keyup Return", box);
     } else {
@@ -183,7 +189,6 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
       std::vector<pid_t> others = childrenOf(game.pid);
       others.erase(std::remove(others.begin(), others.end(), game.boxProgram()), others.end());
       start.then(game);
-      XWindowAttributes shown;
       EXPECT_TRUE(until(patience, [&] { return game.wait(0) >= 0 && !XGetWindowAttributes(xDisplay(), box, &shown); }))
           << "the box outlived the game";
       for (pid_t other : others) {
@@ -207,7 +212,7 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
   if (start.log) {
     EXPECT_TRUE(alike(game.read("gamelog.txt"), asWritten(*start.log)));
   }
-  expectSaid(start.said, game.printed(), game);
+  expectSaid(start.unprinted ? "" : start.said, game.printed(), game);
 }
 
 // A row run on `systems`, with `env` added to its environment, and as `argv` if given.
@@ -363,8 +368,6 @@ const std::vector<Start> mapRows = {
         "map.txt: line 5 has 23 characters, not 24 (lines of another length: 1)" + shifted),
     ran("Line25", "sed -i '5s/^/3/;7s/^/3/' map.txt", 602, // the first one named
         "map.txt: line 5 has 25 characters, not 24 (lines of another length: 2)" + shifted),
-    // The shipped sheet holds tiles 0 to 51: "3" is its last, "4" the first it lacks.
-    ran("FirstTileLacking", overwrite("4"), 600, "map.txt uses tiles that untitled.bmp lacks (it holds 52): 52\n"),
     ran("LinkToAMap", "mv map.txt real && ln -s real map.txt", 600),
     ran("NoLineEnds", "tr -d '\\n' <map.txt >m && mv m map.txt", 576,
         "map.txt: line 1 has 576 characters, not 24 (lines of another length: 1)" + shifted + few + "1" + unreached),
@@ -389,7 +392,7 @@ const std::vector<Start> mapRows = {
     on(onLinux,
        ran("NoXmessage", "rm map.txt", -1,
            "map.txt: " + missing +
-               "\nMap failed to load!\nmap.txt: it cannot be opened in ~ (No such file or\ndirectory)\n"),
+               "\nMap failed to load!\nmap.txt: it cannot be opened in ~ (No such file\nor directory)\n"),
        {noXmessage}),
     // A reason longer than a box shows, in a folder whose name is longer than a line: its last lines stand in the box.
     [] {
@@ -667,10 +670,34 @@ static Start cutShort(const std::string &request)
 const std::string playerSheetCut =
     "mkdir -p .local/share/quarrow && head -c 20000 untitled.bmp >.local/share/quarrow/untitled.bmp";
 
+const std::string lacking = "map.txt uses tiles that untitled.bmp lacks (it holds 52): 52\n";
+// A start from the menu that plays but warns, in a player's folder set up by `setup`: what it says is passed on at
+// once, and once the game ends a box shows it, or its last 29 lines and that earlier ones are left out.
+static Start warned(const std::string &name, const std::string &setup, const std::string &said)
+{
+  return launched(ran(name, "mkdir -p .local/share/quarrow && " + setup, 600, said, [said](Game &game) {
+    EXPECT_TRUE(until(5, [&] { return !game.printed().rfind(said.substr(0, said.find("Quitting game...")), 0); }));
+    game.keys("keydown Escape sleep 0.3 keyup Escape");
+    const Window box = game.box();
+    const bool cut = std::count(said.begin(), said.end(), '\n') > 30;
+    EXPECT_EQ(
+        std::regex_replace(game.boxText(), std::regex("\n\\([0-9]+ earlier"), "\n(N earlier"),
+        "Quarrow played, but warned:\n" +
+            (cut ? "(N earlier lines left out)\n" + run({"sh", "-c", "printf %s \"$0\" | tail -n 29", said}) : said));
+    game.keys("keydown Return sleep 0.2 keyup Return", box);
+  }));
+}
+
+// The launcher started with standard output or error closed: output it holds open on /dev/null, as the game does.
+static Start closing(int fd, Start start)
+{
+  start = launched(start.status || fd == 2 ? start : without(fd, start), "exec " + std::to_string(fd) + ">&-;");
+  start.unprinted = fd == 2;
+  return start;
+}
+
 const std::vector<Start> packageRows = {
-    launched(ran("FirstRun", ":", 600)),
-    launched(ran("EditedMap", "mkdir -p .local/share/quarrow && tr 0 3 <map.txt >.local/share/quarrow/map.txt", 600, "",
-                 keptMap)),
+    closing(1, ran("FirstRunOutputClosed", ":", 600)),
     // XDG_DATA_HOME is taken when it is an absolute path, HOME then needed no more; else HOME, if absolute.
     launched(ran("XdgDataHome", ":", 600), "export XDG_DATA_HOME=$PWD/xdg; unset HOME;", "xdg/quarrow"),
     launched(ran("RelativeXdgDataHome", ":", 600), "export XDG_DATA_HOME=xdg;"),
@@ -689,11 +716,17 @@ const std::vector<Start> packageRows = {
     launched(
         refusal("SheetIsAFolder", mapAsLog + " && mkdir .local/share/quarrow/untitled.bmp",
                 "~/.local/share/quarrow/untitled.bmp is not a regular file; move it away to get the shipped one back")),
-    launched(refused("RefusedSheet", playerSheetCut, truncated)),
+    // With standard output or error closed, the game starts, and a failed start gives its box and status 1.
+    closing(2, ran("ErrorClosed", ":", 600)),
+    closing(1, refused("RefusedSheetOutputClosed", playerSheetCut, truncated)),
+    closing(2, refused("RefusedSheetErrorClosed", playerSheetCut, truncated)),
     launched(refused("RefusedSheetInATerminal", playerSheetCut, truncated), "", ".local/share/quarrow", true),
     [] { // a game ended by a signal, which the player or the desktop sent: no box, its status passed on
       Start start = launched(stopped("GameEndedBySignal", ran("", ":", 600), SIGTERM));
-      start.then = [](Game &game) { kill(childrenOf(game.pid).at(0), SIGTERM); };
+      start.then = [](Game &game) { // the game, beside what passes its standard error on
+        for (pid_t child : childrenOf(game.pid))
+          windowOf(child) && kill(child, SIGTERM);
+      };
       return start;
     }(),
     cutShort("INT"),
@@ -715,5 +748,19 @@ const std::vector<Start> packageRows = {
                              ".map.txt.1\n.map.txt.Nx\ngamelog.txt\ngone\nmap.txt\nuntitled.bmp\n");
                    game.quit();
                  })),
+    // The player's map, kept, does not fit the sheet: the shipped one holds tiles 0 to 51, "3" its last, "4" the first
+    // it lacks. The log goes to standard error, which is longer than a box.
+    warned("Warned", "tr 0 4 <map.txt >.local/share/quarrow/map.txt", lacking),
+    [] {
+      Start start = warned("WarnedAtLength", "mkdir .local/share/quarrow/gamelog.txt",
+                           "Cannot create gamelog.txt (it is not a regular file); logging to standard error\n" +
+                               startLog(600) + shutdownLines + "\n");
+      start.log = {};
+      return start;
+    }(),
+    // A folder that a process of the launcher's id left where it would copy the map is left alone, and named.
+    launched(refusal("LeftoverFolderOfItsName", ":",
+                     "~/.local/share/quarrow/.map.txt.N is in the way of the copy of map.txt; move it away"),
+             "mkdir -p .local/share/quarrow/.map.txt.$$ &&"),
 };
 ROWS(Package, packageRows);
