@@ -41,7 +41,7 @@ TEST(Game, ScrollsThreePixelsATickWithinTheMapAndLogsEveryStage)
     views = {from};
     game.keys(chain);
     EXPECT_TRUE(until(patience,
-                      [&] {
+                      [&, moved = moved, to = to] { // (clang 14 captures no structured binding)
                         const double at = std::chrono::duration<double>(Clock::now() - game.started).count();
                         const auto [x, y] = locate(grab(game.window), map, from.x, from.y, 720);
                         if (x >= 0)
