@@ -740,7 +740,7 @@ const std::vector<Start> packageRows = {
                  fifoPackage +
                      "d=.local/share/quarrow && { HOME=$PWD XDG_DATA_HOME= usr/games/quarrow 2>/dev/null & } && "
                      "exec 3>usr/share/games/quarrow/map.txt && cat m >&3 && until [ -s $d/.map.txt.$! ]; do "
-                     "sleep 0.1; done && kill -KILL $! && echo $! >$d/gone && cd $d && "
+                     "sleep 0.1; done && kill -KILL $!; wait $!; echo $! >$d/gone && cd $d && "
                      "touch .untitled.bmp.$! .map.txt.1 .map.txt.$!x",
                  600, "",
                  [](Game &game) {
