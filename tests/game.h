@@ -41,6 +41,24 @@ inline Args after(const std::string &shell, const std::string &program = QUARROW
 // How long a wait on the game may last: as long as a loaded machine may need, well within a test's time limit.
 constexpr double patience = 120;
 
+// The library's identification, as the game writes it into the log on its system.
+inline const std::string libraryId = windows ? "Allegro 4.4.3, MinGW32.s" : allegro_id;
+inline const std::string banner = "-Quarrow---------------------Version: 0.1, Started: July 22nd, 2006Created by: "
+                                  "Pelmark--------------------Initalizating the Allegro Library" +
+                                  libraryId + "\n";
+inline const std::string gfxLines = banner + "Initalizing Graphics Mode\n640 X 480 X 32 bit\n";
+inline const std::string soundLines = gfxLines + "Initalizing Sound System...\n";
+inline const std::string partsLines = soundLines + "Installing game componets...\n";
+inline const std::string shutdownLines = "Quitting game...\n\nGame closed successfully!\n--- End Log ---";
+inline const std::string dataMap = slurp(DATA_DIR "/map.txt");
+
+// A log as the game writes it on its system: a text file, whose lines end in CR LF on Windows. A file that the
+// game did not write (one a log's name links to) stays as it is.
+inline std::string asWritten(const std::string &log)
+{
+  return windows && log.rfind(banner, 0) == 0 ? std::regex_replace(log, std::regex("\n"), "\r\n") : log;
+}
+
 struct Game : Process {
   fs::path folder = dir; // where it runs: its directory, but for the packaged game's launcher
   Window window = 0;
@@ -58,6 +76,8 @@ struct Game : Process {
   // A second game in the directory of `first`, writing its output to `output`.
   Game(const Game &first, const std::string &output) : Process(first, output, gameCommand, {}) {}
   std::string read(const std::string &file) const { return slurp(folder / file); }
+  // Whether its log is `log` as the game writes it on its system.
+  testing::AssertionResult logged(const std::string &log) const { return alike(read("gamelog.txt"), asWritten(log)); }
   // The program of its message box on Linux (xmessage, a child of its own), or 0.
   pid_t boxProgram() const
   {
@@ -142,17 +162,6 @@ struct WineServer : testing::Environment {
 };
 inline testing::Environment *const wineServer = windows ? testing::AddGlobalTestEnvironment(new WineServer) : nullptr;
 
-// The library's identification, as the game writes it into the log on its system.
-inline const std::string libraryId = windows ? "Allegro 4.4.3, MinGW32.s" : allegro_id;
-inline const std::string banner = "-Quarrow---------------------Version: 0.1, Started: July 22nd, 2006Created by: "
-                                  "Pelmark--------------------Initalizating the Allegro Library" +
-                                  libraryId + "\n";
-inline const std::string gfxLines = banner + "Initalizing Graphics Mode\n640 X 480 X 32 bit\n";
-inline const std::string soundLines = gfxLines + "Initalizing Sound System...\n";
-inline const std::string partsLines = soundLines + "Installing game componets...\n";
-inline const std::string shutdownLines = "Quitting game...\n\nGame closed successfully!\n--- End Log ---";
-inline const std::string dataMap = slurp(DATA_DIR "/map.txt");
-
 // The log of a normal run whose map file has `chars` characters (-1: no map file), up to the end of start-up.
 inline std::string startLog(long chars)
 {
@@ -160,13 +169,6 @@ inline std::string startLog(long chars)
   for (long i = 0; i < chars; i++)
     log += "First while loop\nSetting map to character from mapGot the character...\n";
   return log + "Loaded MapCreated Map";
-}
-
-// A log as the game writes it on its system: a text file, whose lines end in CR LF on Windows. A file that the
-// game did not write (one a log's name links to) stays as it is.
-inline std::string asWritten(const std::string &log)
-{
-  return windows && log.rfind(banner, 0) == 0 ? std::regex_replace(log, std::regex("\n"), "\r\n") : log;
 }
 
 // The map text that the game in `dir` must show, read as the game reads map.txt: none where that is not a

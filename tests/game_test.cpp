@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <iterator>
 #include <numeric>
 #include <optional>
 
@@ -71,7 +72,7 @@ TEST(Game, ScrollsThreePixelsATickWithinTheMapAndLogsEveryStage)
   game.keys("keyup Left+Up+Down");
   EXPECT_EQ(game.quit(), 0);
   // The sheet is read whole on Windows too, past the 0x1A byte that ends a text-mode read (its byte 7,307).
-  EXPECT_TRUE(alike(game.read("gamelog.txt"), asWritten(startLog(600) + shutdownLines)));
+  EXPECT_TRUE(game.logged(startLog(600) + shutdownLines));
 }
 
 // The systems a row runs on.
@@ -93,6 +94,11 @@ struct Start {
   fs::path folder = {};   // where in its directory it runs, if not there
   bool unprinted = false; // whether it prints nothing, its standard error closed
   friend std::ostream &operator<<(std::ostream &out, const Start &start) { return out << start.name; }
+  // This row with `change` made to it.
+  template <class Change> Start with(Change change) const
+  {
+    return [&](Start row) { return change(row), row; }(*this);
+  }
 };
 
 class Starts : public testing::TestWithParam<Start> {};
@@ -149,8 +155,7 @@ static void expectBox(const std::string &said, const std::string &box, const Gam
   const std::string want = bare(said), got = bare(box);
   std::smatch cut;
   if (std::regex_search(got, cut, std::regex("^(.*?)\\([0-9,]+linesleftout\\)")))
-    EXPECT_TRUE(want.rfind(cut[1], 0) == 0 && want.size() > got.size() &&
-                want.compare(want.size() - cut.suffix().length(), std::string::npos, cut.suffix()) == 0)
+    EXPECT_TRUE(want.size() > got.size() && want.starts_with(cut[1].str()) && want.ends_with(cut.suffix().str()))
         << box;
   else
     EXPECT_EQ(got, want);
@@ -170,8 +175,7 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
     // game that went on would have logged more before its box showed).
     const bool failure = start.status == 1 && !start.then;
     if (!failure || start.log) {
-      EXPECT_TRUE(
-          alike(game.read("gamelog.txt"), asWritten(failure ? *start.log : partsLines + "Opening Map File...\n")));
+      EXPECT_TRUE(game.logged(failure ? *start.log : partsLines + "Opening Map File...\n"));
     }
     // The box is at most 640 pixels wide, its lines broken after a space where they would not fit.
     const std::string text = game.boxText();
@@ -210,7 +214,7 @@ TEST_P(Starts, GiveTheirStatusLogOutputAndView)
     start.then(game);
   EXPECT_EQ(runs && !start.then ? game.quit() : game.wait(), start.status);
   if (start.log) {
-    EXPECT_TRUE(alike(game.read("gamelog.txt"), asWritten(*start.log)));
+    EXPECT_TRUE(game.logged(*start.log));
   }
   expectSaid(start.unprinted ? "" : start.said, game.printed(), game);
 }
@@ -249,9 +253,7 @@ static Start ran(const std::string &name, const std::string &setup, long chars, 
 // A map file that cannot be opened, for the reason `why`: the box, then tile 0 everywhere.
 static Start boxed(const std::string &name, const std::string &setup, const std::string &why)
 {
-  Start start = ran(name, setup, -1, "map.txt: " + why + "\n");
-  start.box = true;
-  return start;
+  return ran(name, setup, -1, "map.txt: " + why + "\n").with([](Start &start) { start.box = true; });
 }
 const std::string initError = "Error initializing Allegro | allegro_init(...)\n";
 // A failed start-up step (by default the library's start), said with the reason `why`: its message and the shutdown
@@ -259,9 +261,8 @@ const std::string initError = "Error initializing Allegro | allegro_init(...)\n"
 static Start failed(const std::string &name, Args env, const std::string &why, const std::string &logSoFar = banner,
                     const std::string &error = initError, const std::string &setup = ":")
 {
-  Start start = {name, setup, env, 1, why + error, logSoFar + error + "\n" + shutdownLines};
-  start.box = windows; // where the game has no console, a box shows it
-  return start;
+  // Where the game has no console, a box shows it.
+  return {name, setup, env, 1, why + error, logSoFar + error + "\n" + shutdownLines, onLinux, windows};
 }
 // A library call that the shim makes fail, with the reason it leaves where the library leaves its own.
 static Start shimmed(const std::string &name, const std::string &call, const std::string &logSoFar,
@@ -278,7 +279,7 @@ const std::string remedy = std::string("Quarrow: no sound device could be starte
                                     : "the two lines [sound] and digi_card = 0 into ~/.allegrorc\n");
 static Start refused(const std::string &name, const std::string &setup, const std::string &why)
 {
-  return failed(name, {}, "untitled.bmp: " + why + "\n", gfxLines, sheetError, setup);
+  return on(onBoth, failed(name, {}, "untitled.bmp: " + why + "\n", gfxLines, sheetError, setup));
 }
 // A shell command that writes `octal` escapes over the bytes of map.txt from `at` on.
 static std::string overwrite(const std::string &octal, int at = 0)
@@ -334,10 +335,8 @@ static void expectItsOwn(Game &game)
   // Each size's width and height, then its pixels as 0xAARRGGBB.
   const std::string net =
       run({"xprop", "-len", "1000000", "-id", id, "-notype", "-f", "_NET_WM_ICON", "32c", "=$0+", "_NET_WM_ICON"});
-  std::vector<unsigned long> cardinals, sizes;
-  const std::regex number("[0-9]+");
-  for (std::sregex_iterator at(net.begin(), net.end(), number), end; at != end; ++at)
-    cardinals.push_back(std::stoul(at->str()));
+  std::istringstream numbers(std::regex_replace(net, std::regex("[^0-9]+"), " "));
+  std::vector<unsigned long> cardinals(std::istream_iterator<unsigned long>(numbers), {}), sizes;
   for (std::size_t at = 0; !windows && at + 2 <= cardinals.size(); at += 2 + sizes.back() * sizes.back()) {
     sizes.push_back(cardinals[at]);
     std::string rgb;
@@ -395,22 +394,20 @@ const std::vector<Start> mapRows = {
                "\nMap failed to load!\nmap.txt: it cannot be opened in ~ (No such file\nor directory)\n"),
        {noXmessage}),
     // A reason longer than a box shows, in a folder whose name is longer than a line: its last lines stand in the box.
-    [] {
-      std::string folder = std::string(200, 'f');
+    [](std::string folder) {
       for (int i = 0; i < 9; i++)
         folder += "/" + std::string(200, 'f');
-      Start start = boxed("LongFolder",
-                          "mkdir -p " + folder + " && cp untitled.bmp " + folder + " && rm map.txt && ln -s " + folder +
-                              "/gamelog.txt .",
-                          "it cannot be opened in ~/" + folder + " (No such file or directory)");
-      start.argv = after("cd " + folder + " &&");
-      return start;
-    }(),
+      return on(onLinux,
+                boxed("LongFolder",
+                      "mkdir -p " + folder + " && cp untitled.bmp " + folder + " && rm map.txt && ln -s " + folder +
+                          "/gamelog.txt .",
+                      "it cannot be opened in ~/" + folder + " (No such file or directory)"),
+                {}, after("cd " + folder + " &&"));
+    }(std::string(200, 'f')),
     // A second game in a folder whose log a running game holds (as a double click starts one) logs to standard
     // error, and the first game's log stays whole. The first is then killed: under Wine its window does not
     // take the keys back from a second game's that has gone.
-    [] {
-      Start start = on(onBoth, stopped("SecondGameInTheFolder", ran("", ":", 600), SIGKILL));
+    on(onBoth, stopped("SecondGameInTheFolder", ran("", ":", 600), SIGKILL)).with([](Start &start) {
       start.argv = {};
       start.then = [](Game &first) {
         Game second(first, "second.txt");
@@ -420,8 +417,7 @@ const std::vector<Start> mapRows = {
                    second.printed(), second);
         kill(first.pid, SIGKILL);
       };
-      return start;
-    }(),
+    }),
 };
 ROWS(Map, mapRows);
 
@@ -437,18 +433,15 @@ const std::vector<Start> sheetRows = {
         rewrite("+append BMP3", "untitled.bmp untitled.bmp untitled.bmp") + " && " +
             overwrite("\\200\\177\\200\\376\\377"),
         600, "map.txt uses tiles that untitled.bmp lacks (it holds 156): -128 -2 -1\n"),
-    on(onBoth, refused("Truncated", "head -c 20000 untitled.bmp >t && mv t untitled.bmp", truncated)),
-    on(onBoth,
-       refused("Hostile", "cp " + hostile.path + " untitled.bmp", "run-length data runs past the end of a row")),
+    refused("Truncated", "head -c 20000 untitled.bmp >t && mv t untitled.bmp", truncated),
+    refused("Hostile", "cp " + hostile.path + " untitled.bmp", "run-length data runs past the end of a row"),
     // Its magnitude does not fit a 32-bit `long`, as Windows has it.
-    on(onBoth,
-       refused("LowestHeight", "printf '\\0\\0\\0\\200' | dd of=untitled.bmp bs=1 seek=22 conv=notrunc status=none",
-               "it is 2,147,483,648 pixels high; a tile sheet is 1 to 1,024 pixels high")),
-    on(onBoth, refused("Huge", "truncate -s 70M untitled.bmp",
-                       "it is 73,400,320 bytes; a tile sheet may be at most 67,108,864")),
-    on(onBoth, refused("Missing", "rm untitled.bmp", missing)),
-    on(onBoth, refused("Directory", "rm untitled.bmp && mkdir untitled.bmp", "it is not a regular file")),
-    on(onBoth, refused("Fifo", "rm untitled.bmp && mkfifo untitled.bmp", "it is not a regular file")),
+    refused("LowestHeight", "printf '\\0\\0\\0\\200' | dd of=untitled.bmp bs=1 seek=22 conv=notrunc status=none",
+            "it is 2,147,483,648 pixels high; a tile sheet is 1 to 1,024 pixels high"),
+    refused("Huge", "truncate -s 70M untitled.bmp", "it is 73,400,320 bytes; a tile sheet may be at most 67,108,864"),
+    refused("Missing", "rm untitled.bmp", missing),
+    refused("Directory", "rm untitled.bmp && mkdir untitled.bmp", "it is not a regular file"),
+    refused("Fifo", "rm untitled.bmp && mkfifo untitled.bmp", "it is not a regular file"),
     // Where the sanitizer's own allocator is not in the way of the shim's.
     on(SANITIZED ? 0 : onLinux, refused("NoMemory", ":", "not enough memory to read it"), failing("new")),
     // Short of memory while naming the six tiles a map uses that the sheet lacks.
@@ -464,20 +457,19 @@ ROWS(Sheet, sheetRows);
 static Start unlogged(const std::string &name, const std::string &setup, const std::string &why,
                       std::optional<std::string> log)
 {
-  Start start = ran(name, setup, 600, "Cannot create gamelog.txt (" + why + "); logging to standard error\n");
-  start.said += *start.log;
-  start.log = log;
-  return start;
+  return ran(name, setup, 600, "Cannot create gamelog.txt (" + why + "); logging to standard error\n")
+      .with([&log](Start &start) { start.said += *std::exchange(start.log, log); });
 }
 
 // Beside a game in its play folder, run.sh (built afresh from a copy of the sources) says that game writes the
 // log, and leaves it and its log alone.
 static Start runCommandBeside()
 {
-  Start start = ran("RunCommandBeside",
-                    "mkdir -p run/play && cp map.txt untitled.bmp run/play && cd " DATA_DIR "/.. && cp -r run.sh "
-                    "tools CMakeLists.txt CMakePresets.json CHANGES.txt LICENSE cmake src data docs packaging \"$OLDPWD/run\"",
-                    600);
+  Start start =
+      ran("RunCommandBeside",
+          "mkdir -p run/play && cp map.txt untitled.bmp run/play && cd " DATA_DIR "/.. && cp -r run.sh "
+          "tools CMakeLists.txt CMakePresets.json CHANGES.txt LICENSE cmake src data docs packaging \"$OLDPWD/run\"",
+          600);
   start.argv = after("cd run/play &&");
   start.folder = "run/play";
   start.then = [](Game &game) {
@@ -721,14 +713,13 @@ const std::vector<Start> packageRows = {
     closing(1, refused("RefusedSheetOutputClosed", playerSheetCut, truncated)),
     closing(2, refused("RefusedSheetErrorClosed", playerSheetCut, truncated)),
     launched(refused("RefusedSheetInATerminal", playerSheetCut, truncated), "", ".local/share/quarrow", true),
-    [] { // a game ended by a signal, which the player or the desktop sent: no box, its status passed on
-      Start start = launched(stopped("GameEndedBySignal", ran("", ":", 600), SIGTERM));
+    // A game ended by a signal, which the player or the desktop sent: no box, its status passed on.
+    launched(stopped("GameEndedBySignal", ran("", ":", 600), SIGTERM)).with([](Start &start) {
       start.then = [](Game &game) { // the game, beside what passes its standard error on
         for (pid_t child : childrenOf(game.pid))
           windowOf(child) && kill(child, SIGTERM);
       };
-      return start;
-    }(),
+    }),
     cutShort("INT"),
     cutShort("TERM"),
     cutShort("HUP"),
@@ -751,13 +742,10 @@ const std::vector<Start> packageRows = {
     // The player's map, kept, does not fit the sheet: the shipped one holds tiles 0 to 51, "3" its last, "4" the first
     // it lacks. The log goes to standard error, which is longer than a box.
     warned("Warned", "tr 0 4 <map.txt >.local/share/quarrow/map.txt", lacking),
-    [] {
-      Start start = warned("WarnedAtLength", "mkdir .local/share/quarrow/gamelog.txt",
-                           "Cannot create gamelog.txt (it is not a regular file); logging to standard error\n" +
-                               startLog(600) + shutdownLines + "\n");
-      start.log = {};
-      return start;
-    }(),
+    warned("WarnedAtLength", "mkdir .local/share/quarrow/gamelog.txt",
+           "Cannot create gamelog.txt (it is not a regular file); logging to standard error\n" + startLog(600) +
+               shutdownLines + "\n")
+        .with([](Start &start) { start.log = {}; }),
     // A folder that a process of the launcher's id left where it would copy the map is left alone, and named.
     launched(refusal("LeftoverFolderOfItsName", ":",
                      "~/.local/share/quarrow/.map.txt.N is in the way of the copy of map.txt; move it away"),
