@@ -12,21 +12,19 @@ true 2>/dev/null 3>&1 || exec >/dev/null
 true 3>&2 || exec 2>/dev/null
 
 # Breaks standard input's lines at spaces to fit 66 columns (a longer word at the 66th): xmessage's default font
-# takes 9 pixels a column, so that its box is at most 640 pixels wide. Of a text longer than a box shows, keeps the
-# last 30 lines, where the reason stands, and says so.
+# takes 9 pixels a column, so that its box is at most 640 pixels wide. Of a text longer than a box shows (24 lines),
+# keeps the first line, which says what the box is about, and the last 22, where the reason stands, as the game does.
 fit() {
-  fold -s -w 66 | awk '{ kept[NR % 30] = $0 } END {
-    from = NR > 30 ? NR - 28 : 1
-    if (from > 1) print "(" from - 1 " earlier lines left out)"
-    for (i = from; i <= NR; i++) print kept[i % 30] }'
+  fold -s -w 66 | awk 'NR == 1 { first = $0 } { kept[NR % 24] = $0 } END {
+    if (NR > 24) print first "\n(" NR - 23 " lines left out)"
+    for (i = NR > 24 ? NR - 21 : 1; i <= NR; i++) print kept[i % 24] }'
 }
 
-# Shows `title` if given, then standard input, fit, in a box when standard error is not a terminal and there is a
-# display and xmessage. The box reads it from a file, which takes a text of any length, and one that starts with "-"
-# for no option.
+# Shows standard input, fit, in a box when standard error is not a terminal and there is a display and xmessage. The
+# box reads it from a file, which takes a text of any length, and one that starts with "-" for no option.
 show() {
   [ ! -t 2 ] && command -v xmessage >/dev/null 2>&1 && box=$(mktemp 2>/dev/null) || return 0
-  { [ -z "${1:-}" ] || printf '%s\n' "$1"; fit; } >"$box"
+  fit >"$box"
   xmessage -center -title Quarrow -buttons OK:0 -default OK -file "$box" >/dev/null 2>&1 || true
   rm -f -- "$box"
 }
@@ -108,14 +106,14 @@ trap - EXIT HUP INT TERM
 cd -- "$folder"
 [ -t 2 ] && exec "$game" "$@"
 # Started from a menu, the game's standard error is passed on line by line as the game writes it, for the desktop to
-# keep at once, and its last lines kept to show, should it end with a failure status or having warned. A temporary
-# folder holds the pipe they go through and the lines kept; without one, the game runs as from a terminal.
+# keep at once, and kept to show, should it end with a failure status or having warned. A temporary folder holds the
+# pipe it goes through and the copy kept; without one, the game runs as from a terminal.
 keep=$(mktemp -d 2>/dev/null) && mkfifo "$keep/errors" || { rm -rf -- "$keep"; exec "$game" "$@"; }
 trap 'rm -rf -- "$keep"' EXIT
 # Meanwhile the launcher's standard error is descriptor 5, and its descriptor 2 /dev/null, where the shell's
 # "Terminated" for a game ended by a signal goes: the player or the desktop sent it, and it gets no box either.
 exec 5>&2 2>/dev/null
-{ tee -p /dev/fd/4 <"$keep/errors" >&5 5>&-; } 4>&1 | fit >"$keep/kept" &
+tee -p -- "$keep/kept" <"$keep/errors" >&5 5>&- &
 status=0
 (exec "$game" "$@" 2>"$keep/errors" 5>&-) || status=$?
 wait
@@ -124,6 +122,6 @@ if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then
   [ -s "$keep/kept" ] || echo "Quarrow ended with status $status." >"$keep/kept"
   show <"$keep/kept"
 elif [ "$status" -eq 0 ] && [ -s "$keep/kept" ]; then
-  show "Quarrow played, but warned:" <"$keep/kept"
+  { echo "Quarrow played, but warned:" && cat "$keep/kept"; } | show
 fi
 exit "$status"

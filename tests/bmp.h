@@ -22,7 +22,6 @@ struct Picture {
 inline Picture picture(long width, long height, const std::function<std::uint32_t(long x, long y)> &rgb)
 {
   Picture out{width, height, {}};
-  out.rgb.reserve(width * height);
   for (long y = 0; y < height; y++)
     for (long x = 0; x < width; x++)
       out.rgb.push_back(rgb(x, y));

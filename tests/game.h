@@ -18,15 +18,12 @@ constexpr bool windows = QUARROW_WINDOWS;
 
 // Wine quiet, its optional installers (.NET, HTML) never offered, and its prefix, kept in the Windows build folder.
 inline const std::string winePrefix = WINDOWS_DIR "/wine-prefix";
-// The start of a command run under Wine with these settings. Wine traces the text of each message box into the
-// output, where boxText reads it.
-inline const Args wineEnv = {"env", "WINEPREFIX=" + winePrefix, "WINEDEBUG=-all,trace+msgbox",
-                             "WINEDLLOVERRIDES=mscoree,mshtml=", "WINESERVER=" WINESERVER};
-
-// A command run under Wine, with the tests' settings.
+// A command run under Wine, with the tests' settings. Wine traces the text of each message box into the output,
+// where boxText reads it.
 inline Args underWine(Args argv)
 {
-  argv.insert(argv.begin(), wineEnv.begin(), wineEnv.end());
+  argv.insert(argv.begin(), {"env", "WINEPREFIX=" + winePrefix, "WINEDEBUG=-all,trace+msgbox",
+                             "WINEDLLOVERRIDES=mscoree,mshtml=", "WINESERVER=" WINESERVER});
   return argv;
 }
 // The game's command line on its system.

@@ -276,7 +276,7 @@ TEST(Platform, MemoryToSpareAtItsBound)
   }
 }
 
-// A box's line of 76 characters (not bytes) is kept, one of 77 broken at its last space, a longer word where it
+// A box's line of 66 characters (not bytes) is kept, one of 67 broken at its last space, a longer word where it
 // must be; 24 lines are kept, of 25 the first and the last 22, with a line saying that two were left out.
 TEST(Box, BreaksAndCutsAtItsBounds)
 {
