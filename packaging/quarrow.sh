@@ -122,6 +122,8 @@ if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then
   [ -s "$keep/kept" ] || echo "Quarrow ended with status $status." >"$keep/kept"
   show <"$keep/kept"
 elif [ "$status" -eq 0 ] && [ -s "$keep/kept" ]; then
-  { echo "Quarrow played, but warned:" && cat "$keep/kept"; } | show
+  # From a file, so that its box is the launcher's own child, as every box of its is.
+  { echo "Quarrow played, but warned:" && cat "$keep/kept"; } >"$keep/box"
+  show <"$keep/box"
 fi
 exit "$status"
