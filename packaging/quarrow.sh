@@ -10,27 +10,33 @@ set -eu
 # there is lost rather than failing, as the game itself does.
 true 2>/dev/null 3>&1 || exec >/dev/null
 true 3>&2 || exec 2>/dev/null
+# A stream whose reader has gone fails a write instead of ending the launcher before its box.
+trap '' PIPE
 
-# Breaks standard input's lines at spaces to fit 66 columns (a longer word at the 66th): xmessage's default font
-# takes 9 pixels a column, so that its box is at most 640 pixels wide. Of a text longer than a box shows (24 lines),
-# keeps the first line, which says what the box is about, and the last 22, where the reason stands, as the game does.
+# Breaks the heading $1 (if any) and standard input's lines at spaces to fit 66 columns (a longer word at the 66th):
+# xmessage's default font takes 9 pixels a column, so that its box is at most 640 pixels wide. Of a text longer than a
+# box shows (24 lines), keeps its first line, which says what the box is about (and the heading), and the last lines,
+# where the reason stands, as the game does.
 fit() {
-  fold -s -w 66 | awk 'NR == 1 { first = $0 } { kept[NR % 24] = $0 } END {
-    if (NR > 24) print first "\n(" NR - 23 " lines left out)"
-    for (i = NR > 24 ? NR - 21 : 1; i <= NR; i++) print kept[i % 24] }'
+  { [ -z "${1:-}" ] || printf '%s\n' "$1"; cat; } | fold -s -w 66 | awk -v k="${1:+2}" 'BEGIN { k = k ? k : 1 }
+    NR <= k { first[NR] = $0 } { kept[NR % 24] = $0 } END {
+    for (i = 1; NR > 24 && i <= k; i++) print first[i]
+    if (NR > 24) print "(" NR - 23 " lines left out)"
+    for (i = NR > 24 ? NR - 22 + k : 1; i <= NR; i++) print kept[i % 24] }'
 }
 
-# Shows standard input, fit, in a box when standard error is not a terminal and there is a display and xmessage. The
-# box reads it from a file, which takes a text of any length, and one that starts with "-" for no option.
+# Shows the heading $1 and standard input, fit, in a box when standard error is not a terminal and there is a display
+# and xmessage. The box reads it from a file, which takes a text of any length, and one that starts with "-" for no
+# option; where that file cannot be written, there is no box.
 show() {
   [ ! -t 2 ] && command -v xmessage >/dev/null 2>&1 && box=$(mktemp 2>/dev/null) || return 0
-  fit >"$box"
-  xmessage -center -title Quarrow -buttons OK:0 -default OK -file "$box" >/dev/null 2>&1 || true
+  fit "${1:-}" >"$box" 2>/dev/null &&
+    xmessage -center -title Quarrow -buttons OK:0 -default OK -file "$box" >/dev/null 2>&1 || true
   rm -f -- "$box"
 }
 
 die() {
-  printf 'quarrow: %s\n' "$*" >&2
+  printf 'quarrow: %s\n' "$*" >&2 || true
   show <<EOF
 quarrow: $*
 EOF
@@ -119,11 +125,9 @@ status=0
 wait
 exec 2>&5 5>&-
 if [ "$status" -ne 0 ] && [ "$status" -le 127 ]; then
-  [ -s "$keep/kept" ] || echo "Quarrow ended with status $status." >"$keep/kept"
+  [ -s "$keep/kept" ] || echo "Quarrow ended with status $status." >"$keep/kept" || true
   show <"$keep/kept"
 elif [ "$status" -eq 0 ] && [ -s "$keep/kept" ]; then
-  # From a file, so that its box is the launcher's own child, as every box of its is.
-  { echo "Quarrow played, but warned:" && cat "$keep/kept"; } >"$keep/box"
-  show <"$keep/box"
+  show "Quarrow played, but warned:" <"$keep/kept"
 fi
 exit "$status"
